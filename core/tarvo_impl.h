@@ -1,0 +1,109 @@
+#pragma once
+// TarvoImpl1: the driver state of one control.
+//
+// A control has its own message loop (the thread that created it), the two
+// form timers (Timer1 ages partial input every second, Timer2 hands one queued
+// message to the dispatcher every 100 ms), its own read thread, and the
+// per-control settings (FieldSeparator, Mode650 and the waste flags). The port
+// registry, message queue, answer slots and log are driver-wide
+// (DriverState, DiagLog) and shared with every other control of the process.
+//
+// Every method except the constructor's helpers runs on the control's thread.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "core/driver_state.h"
+#include "platform/message_loop.h"
+
+namespace tarvo::core {
+
+class TReadThread;
+
+// Result codes of Init / PortOpen.
+enum : std::int32_t {
+  kOpenOk = 0,
+  kOpenFailed = 1,
+  kOpenBadArgument = 4,
+  kOpenRegistryFull = 9,
+};
+
+class TarvoImpl1 {
+ public:
+  // ActiveFormCreate: starts the read thread and both timers on `loop`.
+  explicit TarvoImpl1(platform::MessageLoop& loop, DriverState& driver = DriverState::Instance());
+  // ActiveFormDestroy: closes and unregisters this control's ports, stops the
+  // read thread, and stops the log writer when no other control remains.
+  ~TarvoImpl1();
+  TarvoImpl1(const TarvoImpl1&) = delete;
+  TarvoImpl1& operator=(const TarvoImpl1&) = delete;
+
+  // Host methods. `sn_path` is the log directory in the host's 8-bit code
+  // page. Return the result code (0, 1, 4, 9).
+  std::int32_t Init(std::uint8_t port_num, std::int32_t baudrate, std::int32_t log_size,
+                    std::string_view sn_path);
+  std::int32_t PortOpen(std::uint8_t port_num, std::int32_t baudrate, std::int32_t log_size,
+                        std::string_view sn_path);
+  void PortClose(std::uint8_t port_num);
+
+  // Registry look-ups.
+  int FindPortEntry(std::uint8_t port_num) const;
+  std::shared_ptr<PortEntry> Entry(int index) const;
+
+  // Writes a log line for the entry when its LogSize is above 0.
+  void Log(const PortEntry& entry, char kind, std::string_view text);
+
+  // Stores `frame` as the entry's LastFrame and writes it to the port.
+  // Errors of the serial port propagate (EComPort).
+  void SendFrame(PortEntry& entry, const std::string& frame);
+
+  // The pumped wait used by the handshake and the commands: up to `rounds`
+  // times sleep 300 ms, process the loop's pending messages, and test `done`.
+  // Returns true as soon as `done` holds.
+  bool PumpWait(int rounds, const std::function<bool()>& done);
+
+  // Form timer handlers.
+  void Timer1Timer();
+  void Timer2Timer();
+
+  // Who processes queued messages (the dispatcher). Called from Timer2Timer.
+  void SetMessageHandler(std::function<void(const QueuedMessage&)> handler);
+
+  platform::MessageLoop& loop() { return loop_; }
+  DriverState& driver() { return driver_; }
+  platform::MessageLoop::TimerId timer1() const { return timer1_; }
+  platform::MessageLoop::TimerId timer2() const { return timer2_; }
+
+  // Per-control settings.
+  std::uint8_t FieldSeparator() const { return field_separator_; }
+  // VARIANT_BOOL semantics: any non-zero value counts as true; -1 at creation.
+  std::int16_t Mode650 = -1;
+  bool WasteRefused = false;
+  bool CloseWasteReported = false;
+
+  static constexpr platform::Millis kTimer1IntervalMs = 1000;
+  static constexpr platform::Millis kTimer2IntervalMs = 100;
+  static constexpr platform::Millis kPumpRoundMs = 300;
+  static constexpr int kHandshakeRounds = 6;
+
+ private:
+  std::int32_t OpenPort(std::uint8_t port_num, std::int32_t baudrate, std::int32_t log_size,
+                        std::string_view sn_path, bool handshake);
+  void Handshake(PortEntry& entry);
+  // VaComm1RxChar: runs on the serial port's event thread.
+  void OnRxChar(link::TComPort& sender, std::int32_t count);
+
+  platform::MessageLoop& loop_;
+  DriverState& driver_;
+  std::uint8_t field_separator_ = 0xFF;
+  platform::MessageLoop::TimerId timer1_ = 0;
+  platform::MessageLoop::TimerId timer2_ = 0;
+  std::function<void(const QueuedMessage&)> message_handler_;
+  std::mutex rx_lock_;  // RxLock
+  std::unique_ptr<TReadThread> read_thread_;
+};
+
+}  // namespace tarvo::core
