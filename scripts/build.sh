@@ -22,6 +22,6 @@ case "$sanitize" in
 esac
 jobs="$(nproc 2>/dev/null || echo 2)"
 cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DTARVO_SANITIZE="$sanitize" -DTARVO_BUILD_BENCH="$bench" >/dev/null
-cmake --build "$dir" -j "$jobs"
+      -DTARVO_SANITIZE="$sanitize" -DTARVO_BUILD_BENCH="$bench" >&2
+cmake --build "$dir" -j "$jobs" >&2
 echo "$dir"

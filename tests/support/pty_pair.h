@@ -37,6 +37,10 @@ class PtyPair {
   int master_fd() const { return master_fd_; }
   // The path of the slave end, e.g. "/dev/pts/7".
   const std::string& slave_path() const { return slave_path_; }
+  // The pair's own descriptor on the slave. Line settings are held per tty,
+  // so tcgetattr on it shows what the driver's side configured. Do not read
+  // from it: the bytes belong to the driver.
+  int slave_fd() const { return slave_keep_fd_; }
 
   // Writes all bytes to the master (waiting while the tty queue is full);
   // throws std::runtime_error on failure.
