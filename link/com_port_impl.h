@@ -1,0 +1,89 @@
+#pragma once
+// Internal to the serial port adapter: the device backend behind TComPort.
+//
+// TComPort (com_port.cpp) keeps the settings and their rules; ComDevice
+// (com_port_posix.cpp) owns the open tty, its exclusive lock and the event
+// thread, and does the reading and writing.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "link/com_port.h"
+
+namespace tarvo::link::detail {
+
+// The settings that make up the line configuration of an open device.
+struct LineSettings {
+  TBaudRate baud = TBaudRate::br9600;
+  std::int32_t custom_baud = 9600;
+  TDataBits data_bits = TDataBits::dbEight;
+  TStopBits stop_bits = TStopBits::sbOneStopBit;
+  TComParity parity;
+  TComFlowControl flow;
+};
+
+// One open tty.
+//
+// Threads: Open, Close and ApplyLineSettings run on the owner's thread only
+// (the control's thread). Write and Read may run on any thread, also at the
+// same time as each other; Close waits for calls in progress to finish. The
+// event thread only reads the descriptor it was started with and the
+// hang-up/fault fields (atomics).
+class ComDevice {
+ public:
+  using Notify = std::function<void(std::int32_t count)>;
+
+  ComDevice() = default;
+  ~ComDevice();
+  ComDevice(const ComDevice&) = delete;
+  ComDevice& operator=(const ComDevice&) = delete;
+
+  // Opens `path` exclusively, applies the line settings and, when `events`
+  // is not empty, starts the event thread, which calls `notify` on arrivals
+  // (only when `events` holds evRxChar). Throws EComPort; on failure nothing
+  // stays open. Does nothing when already open.
+  void Open(const std::string& path, const LineSettings& line, TComEvents events, Notify notify);
+  // Stops the event thread, discards both queues and closes. No-op if closed.
+  void Close();
+  bool IsOpen() const { return open_.load(std::memory_order_acquire); }
+
+  // Re-applies the line settings to the open device (code 7 on failure).
+  void ApplyLineSettings(const LineSettings& line);
+
+  std::int32_t Write(std::string_view bytes, const TComTimeouts& timeouts);
+  std::string Read(std::int32_t count);
+
+ private:
+  void RunEventThread(int tty_fd, int epoll_fd, bool notify_rx, Notify notify);
+  void NoteHangUp(int os_error);
+  void CloseDescriptors();
+
+  // The tty. Changed only by Open/Close under an exclusive lock of fd_mu_;
+  // Read and Write hold it shared for as long as they use the descriptor.
+  std::shared_mutex fd_mu_;
+  int fd_ = -1;
+  std::atomic<bool> open_{false};
+
+  // Serialises writers, so the bytes of two TransmitBytes never interleave.
+  std::mutex tx_mu_;
+
+  // The OS error of a hang-up (0: none). Set by the event thread or by a
+  // read that meets the hang-up; cleared by Open while nothing else runs.
+  std::atomic<int> hangup_errno_{0};
+  // Why the event thread ended on its own, as code and OS error (0: it did
+  // not). Kept for inspection in a debugger or core file.
+  std::atomic<int> thread_fault_code_{0};
+  std::atomic<int> thread_fault_errno_{0};
+
+  // Event thread and its two descriptors; owner's thread only.
+  std::thread thread_;
+  int epoll_fd_ = -1;
+  int stop_fd_ = -1;
+};
+
+}  // namespace tarvo::link::detail
