@@ -66,6 +66,9 @@ class DiagLog {
   // the writer has processed every request posted so far.
   void SetTimeSource(std::function<std::tm()> now);
   void WaitIdleForTest();
+  // Marks the buffer busy (or clears the mark) as the writer does while it
+  // removes a written prefix, so tests can see WriteLog wait and give up.
+  void SetBusyForTest(bool busy);
 
   // Back to the state of a freshly loaded driver (writer stopped, buffer
   // empty, MaxLogSize 0, LogDir empty). For tests.
