@@ -3,7 +3,7 @@
 # Debian; run as root (or with sudo available).
 set -euo pipefail
 
-packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           nlohmann-json3-dev python3)
 
 missing=()

@@ -95,3 +95,23 @@ BSTR AllocBstr(const std::u16string& text);
 std::u16string BstrText(BSTR bstr);
 
 }  // namespace tarvo::com
+
+// --- The thread's message loop ----------------------------------------------
+// Each thread has one message loop, created on first use: the stand-in for a
+// thread's window message queue. Controls created on a thread put their timers
+// on it; the host pumps it (or hands its descriptor to its own event loop).
+namespace tarvo::platform {
+class MessageLoop;
+}
+namespace tarvo::com {
+platform::MessageLoop& ThreadMessageLoop();
+}  // namespace tarvo::com
+
+extern "C" {
+// Runs what is due on the calling thread's loop; never blocks.
+void TarvoProcessPendingMessages();
+// Readable while the calling thread's loop has work (see MessageLoop).
+int TarvoMessageLoopFd();
+// Milliseconds until the calling thread's next timer is due, -1 for none.
+int TarvoMessageLoopTimeoutMs();
+}
