@@ -1,68 +1,77 @@
 // The host's 8-bit code page through iconv.
 //
-// Narrowing goes one UTF-16 unit at a time so that every character becomes
-// exactly one byte: a character the code page lacks (iconv fails with
-// EILSEQ), a lone surrogate, or a conversion that would not give a single
-// byte becomes "?". Widening goes one byte at a time; a byte the code page
-// leaves undefined becomes the character with the byte's own value (as the
-// C1 control range of Latin-1), so no byte is lost.
+// A code page is read once through iconv, byte by byte, into a table of 256
+// characters; both directions then use that table. Narrowing maps every
+// UTF-16 unit to exactly one byte: a character the code page lacks (iconv
+// fails with EILSEQ for it), a lone surrogate or half of a surrogate pair
+// becomes "?". A byte the code page leaves undefined widens to the character
+// with the byte's own value (the C1 control range), and that character
+// narrows back to the byte, so no byte is lost on the way through.
 //
-// iconv descriptors carry shift state and must not be used by two threads at
-// once: they are opened once per (code page, direction) and used only under
-// one mutex. They stay open for the life of the process.
+// The tables are built under one mutex and never change afterwards; iconv
+// descriptors are opened and closed inside that build only.
 #include "platform/codepage.h"
 
 #include <iconv.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <mutex>
-#include <utility>
+#include <unordered_map>
 
 namespace tarvo::platform {
 namespace {
 
 constexpr const char* kDefaultCodePage = "CP1250";
-constexpr const char* kWide = "UTF-16LE";
 
-class IconvCache {
- public:
-  // Runs f(cd) with the descriptor for from -> to under the cache's lock; the
-  // descriptor is (iconv_t)-1 when iconv does not know the pair.
-  template <class F>
-  auto With(const std::string& from, const std::string& to, F&& f) {
-    std::lock_guard<std::mutex> lock(mu_);
-    auto key = std::make_pair(from, to);
-    auto it = cds_.find(key);
-    if (it == cds_.end()) {
-      it = cds_.emplace(key, iconv_open(to.c_str(), from.c_str())).first;
-    }
-    return f(it->second);
-  }
-
- private:
-  std::mutex mu_;
-  std::map<std::pair<std::string, std::string>, iconv_t> cds_;
+struct PageTable {
+  std::array<char16_t, 256> wide{};
+  std::unordered_map<char16_t, char> narrow;
 };
 
-IconvCache& Cache() {
-  static auto* cache = new IconvCache();  // never destroyed: used until exit
-  return *cache;
+// The table of `name`, or nullptr when iconv does not know the code page.
+std::shared_ptr<const PageTable> BuildTable(const std::string& name) {
+  iconv_t cd = iconv_open("UTF-16LE", name.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return nullptr;
+  auto table = std::make_shared<PageTable>();
+  for (int b = 0; b < 256; ++b) {
+    char in = static_cast<char>(b);
+    char out[8];
+    char* in_ptr = &in;
+    char* out_ptr = out;
+    std::size_t in_left = 1;
+    std::size_t out_left = sizeof out;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    const std::size_t rc = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
+    char16_t ch = static_cast<char16_t>(b);  // undefined bytes keep their value
+    if (rc != static_cast<std::size_t>(-1) && in_left == 0 && sizeof out - out_left == 2) {
+      ch = static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
+                                 (static_cast<unsigned char>(out[1]) << 8));
+    }
+    table->wide[static_cast<std::size_t>(b)] = ch;
+    table->narrow.emplace(ch, static_cast<char>(b));  // the first byte wins
+  }
+  iconv_close(cd);
+  return table;
 }
 
-bool Usable(iconv_t cd) { return cd != reinterpret_cast<iconv_t>(-1); }
+// The table of `name`, built on first use; nullptr for an unknown page.
+std::shared_ptr<const PageTable> Table(const std::string& name) {
+  static std::mutex mu;
+  static auto* tables = new std::map<std::string, std::shared_ptr<const PageTable>>();
+  std::lock_guard<std::mutex> lock(mu);
+  auto it = tables->find(name);
+  if (it == tables->end()) it = tables->emplace(name, BuildTable(name)).first;
+  return it->second;
+}
 
-// One conversion of a short input; false unless iconv took all of it.
-bool ConvertOnce(iconv_t cd, const char* in, std::size_t in_len, char* out, std::size_t& out_len) {
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
-  char* in_ptr = const_cast<char*>(in);
-  std::size_t in_left = in_len;
-  char* out_ptr = out;
-  std::size_t out_left = out_len;
-  const std::size_t rc = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
-  out_len -= out_left;
-  return rc != static_cast<std::size_t>(-1) && in_left == 0;
+// The table of the host code page (the default when the named one is unknown).
+std::shared_ptr<const PageTable> HostTable() {
+  auto table = Table(HostCodePage());
+  return table ? table : Table(kDefaultCodePage);
 }
 
 void AppendUtf8(std::string& out, char32_t cp) {
@@ -100,55 +109,37 @@ constexpr char32_t kReplacement = 0xFFFD;
 std::string HostCodePage() {
   const char* env = std::getenv("TARVO_CODEPAGE");
   if (env == nullptr || *env == '\0') return kDefaultCodePage;
-  std::string name(env);
   // A name iconv does not know falls back to the default rather than turning
   // every character into "?".
-  const bool known = Cache().With(name, kWide, [](iconv_t cd) { return Usable(cd); });
-  return known ? name : kDefaultCodePage;
+  std::string name(env);
+  return Table(name) ? name : kDefaultCodePage;
 }
 
 std::string ToAnsi(std::u16string_view text) {
+  const auto table = HostTable();
   std::string out;
   out.reserve(text.size());
-  const std::string page = HostCodePage();
-  Cache().With(kWide, page, [&](iconv_t cd) {
-    for (char16_t unit : text) {
-      if (unit < 0x80) {  // every 8-bit host code page keeps ASCII as it is
-        out.push_back(static_cast<char>(unit));
-        continue;
-      }
-      char result = '?';
-      if (Usable(cd) && (unit < 0xD800 || unit > 0xDFFF)) {
-        const char in[2] = {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
-        char buf[8];
-        std::size_t len = sizeof buf;
-        if (ConvertOnce(cd, in, sizeof in, buf, len) && len == 1) result = buf[0];
-      }
-      out.push_back(result);
+  for (char16_t unit : text) {
+    char byte = '?';
+    if (table) {
+      auto it = table->narrow.find(unit);
+      if (it != table->narrow.end()) byte = it->second;
+    } else if (unit < 0x80) {
+      byte = static_cast<char>(unit);
     }
-  });
+    out.push_back(byte);
+  }
   return out;
 }
 
 std::u16string FromAnsi(std::string_view bytes) {
+  const auto table = HostTable();
   std::u16string out;
   out.reserve(bytes.size());
-  const std::string page = HostCodePage();
-  Cache().With(page, kWide, [&](iconv_t cd) {
-    for (char c : bytes) {
-      const auto byte = static_cast<unsigned char>(c);
-      char16_t result = byte;
-      if (byte >= 0x80 && Usable(cd)) {
-        char buf[8];
-        std::size_t len = sizeof buf;
-        if (ConvertOnce(cd, &c, 1, buf, len) && len == 2) {
-          result = static_cast<char16_t>(static_cast<unsigned char>(buf[0]) |
-                                         (static_cast<unsigned char>(buf[1]) << 8));
-        }
-      }
-      out.push_back(result);
-    }
-  });
+  for (char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    out.push_back(table ? table->wide[b] : static_cast<char16_t>(b));
+  }
   return out;
 }
 
