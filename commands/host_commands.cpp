@@ -1,0 +1,404 @@
+// The host commands. Each one runs on the control's thread:
+//
+//   Value := 0; look the port up (3, and nothing logged, when it is not
+//   registered); log the call; check and build; frame, remember as LastFrame
+//   and write; for the commands that need an answer, a pumped wait of at most
+//   21 rounds (2 on time-out); an error line for any code but 0 and 3.
+//
+// While a command waits, the control's loop runs: Timer2 hands queued
+// messages to the dispatcher, which fills the driver-wide answer slots, and
+// the read thread sets the port's Acked when the register acknowledges a
+// frame. A command called from inside an event handler waits with Timer2
+// off, so only its Acked waits can come true.
+#include "commands/host_commands.h"
+
+#include <optional>
+#include <string>
+
+#include "commands/encodings.h"
+#include "commands/records.h"
+#include "link/frame.h"
+#include "platform/codepage.h"
+
+namespace tarvo::commands {
+namespace {
+
+using core::PortEntry;
+
+constexpr char kHostLine = 'r';
+
+std::string Num(std::int32_t v) { return std::to_string(v); }
+std::string Text(std::u16string_view t) { return platform::ToAnsi(t); }
+std::string TrueFalse(bool b) { return b ? "True" : "False"; }
+
+// Writes the host-call line for the entry (the entry's LogSize decides).
+void LogLine(core::TarvoImpl1& impl, const PortEntry& entry, std::string_view text) {
+  impl.Log(entry, kHostLine, text);
+}
+
+// "<Cmd> ERROR: <code>" for every code other than 0 and 3.
+void LogError(core::TarvoImpl1& impl, const PortEntry& entry, std::string_view command,
+              std::int32_t value) {
+  if (value == kOk || value == kPortNotOpen) return;
+  LogLine(impl, entry, std::string(command) + " ERROR: " + Num(value));
+}
+
+void SendBody(core::TarvoImpl1& impl, PortEntry& entry, std::string_view body) {
+  impl.SendFrame(entry, link::BuildFrame(body));
+}
+
+std::string PluArgsText(const PluFields& f) {
+  return Text(f.plu_code) + " " + Text(f.desc) + " " + Num(f.group1) + " " + Num(f.group2) + " " +
+         Num(f.group3) + " " + Text(f.status) + " " + Text(f.vtsz) + " " + Text(f.link) + " " +
+         Num(f.price1) + " " + Num(f.price2) + " " + Num(f.price3);
+}
+
+// The PLU record in one layout: the long one when `multiplier` is given (the
+// SendPLU841 step), else the short one. Malformed arguments surface from the
+// build steps as ERosszJegy, whose message is the result code.
+void SendPluRecord(core::TarvoImpl1& impl, PortEntry& entry, const PluFields& f,
+                   std::optional<std::int32_t> multiplier, std::int32_t& Value) {
+  LogLine(impl, entry,
+          multiplier ? "SendPLU841 " + Num(*multiplier) + " " + PluArgsText(f)
+                     : "SendPLU " + PluArgsText(f));
+  try {
+    const Bytes body = BuildPluRecord(f, multiplier);
+    SendBody(impl, entry, body);
+  } catch (const ERosszJegy& e) {
+    Value = std::stoi(e.what());
+  }
+  LogError(impl, entry, "SendPlu", Value);
+}
+
+}  // namespace
+
+bool HostCommands::AwaitAnswer(const std::function<bool()>& done) {
+  return impl_.PumpWait(kAnswerRounds, done);
+}
+
+// ---------------------------------------------------------------------------
+
+void HostCommands::SendPlu(std::uint8_t port_num, std::u16string_view plu_code,
+                           std::u16string_view desc, std::uint8_t group1, std::uint8_t group2,
+                           std::uint8_t group3, std::u16string_view status,
+                           std::u16string_view vtsz, std::u16string_view link,
+                           std::int32_t price1, std::int32_t price2, std::int32_t price3,
+                           std::int32_t& Value) {
+  Value = kOk;
+  const int index = impl_.FindPortEntry(port_num);
+  if (index < 0) {
+    Value = kPortNotOpen;
+    return;
+  }
+  const auto entry = impl_.Entry(index);
+  const PluFields fields{plu_code, desc, group1, group2, group3, status,
+                         vtsz,     link, price1, price2, price3};
+  // The layout follows the form of the port's last PLU inquiry: long until
+  // the first short inquiry arrives.
+  std::optional<std::int32_t> multiplier;
+  if (entry->ShortInquiry.load() == 0) multiplier = entry->Multiplier.load();
+  SendPluRecord(impl_, *entry, fields, multiplier, Value);
+}
+
+void HostCommands::SendCust(std::uint8_t port_num, std::u16string_view cust_id,
+                            std::u16string_view cust_desc, std::int32_t& Value) {
+  Value = kOk;
+  const int index = impl_.FindPortEntry(port_num);
+  if (index < 0) {
+    Value = kPortNotOpen;
+    return;
+  }
+  const auto entry = impl_.Entry(index);
+  LogLine(impl_, *entry, "SendCust " + Text(cust_id) + " " + Text(cust_desc));
+  SendBody(impl_, *entry, BuildCustomerRecord(cust_id, cust_desc));
+}
+
+// ---------------------------------------------------------------------------
+
+void HostCommands::CurrencyUpload(std::uint8_t port_num, std::u16string_view cur_id,
+                                  std::u16string_view desc, std::u16string_view rate,
+                                  std::u16string_view nod, std::int32_t& Value) {
+  Value = kOk;
+  const int index = impl_.FindPortEntry(port_num);
+  if (index < 0) {
+    Value = kPortNotOpen;
+    return;
+  }
+  const auto entry = impl_.Entry(index);
+  auto& answers = impl_.driver().answers;
+  LogLine(impl_, *entry,
+          "CurrencyUpload " + Text(cur_id) + "  " + Text(desc) + "  " + Text(rate) + "  " +
+              Text(nod));
+  const auto finish = [&](std::int32_t code) {
+    Value = code;
+    LogError(impl_, *entry, "CurrencyUpload", Value);
+  };
+
+  answers.Access([](core::AnswerData& d) { d.CurrencyTable = {}; });
+  const CurrencyLists lists = SplitCurrencyLists(Text(cur_id), Text(desc), Text(rate), Text(nod),
+                                                 impl_.FieldSeparator());
+  if (const std::int32_t code = CheckCurrencyLists(lists); code != kOk) return finish(code);
+
+  // Read the function-key table; the dispatcher fills the currency records
+  // (and the response slot with the whole table data) from the answer.
+  impl_.SendFrame(*entry, link::ReadTableFrame(kTableFunctionKeys));
+  const bool read = AwaitAnswer([&] {
+    return answers.Access([](core::AnswerData& d) { return !d.CurrencyTable[0].name.empty(); });
+  });
+  if (!read) {
+    LogLine(impl_, *entry, "FunctionKeyDownload:  Timeout!");
+    return finish(kTimeout);
+  }
+
+  // Merge the named currencies and put the block back into the table data.
+  // Table data too short to hold the block is not written back: the register
+  // would otherwise get a truncated function-key table.
+  std::optional<Bytes> body = answers.Access([&](core::AnswerData& d) -> std::optional<Bytes> {
+    MergeCurrencies(d.CurrencyTable, lists);
+    if (!PutCurrencyBlock(d.ResponseSlot, d.CurrencyTable)) return std::nullopt;
+    return link::TableBody(link::FnWriteTable(kTableFunctionKeys), kFunctionKeyWriteCount,
+                           d.ResponseSlot);
+  });
+  if (!body) {
+    LogLine(impl_, *entry, "FunctionKeyDownload:  Short answer!");
+    return finish(kTimeout);
+  }
+  LogLine(impl_, *entry, "FunctionKeyDownload:  Done!");
+
+  entry->Acked = 0;
+  SendBody(impl_, *entry, *body);
+  if (!AwaitAnswer([&] { return entry->Acked.load() == 1; })) {
+    LogLine(impl_, *entry, "FunctionKeyUpload:  Timeout!");
+    return finish(kTimeout);
+  }
+  LogLine(impl_, *entry, "FunctionKeyUpload:  Done!");
+}
+
+void HostCommands::ClerkUpload(std::uint8_t port_num, std::u16string_view clerk_id,
+                               std::u16string_view desc, std::u16string_view secret_code,
+                               std::u16string_view status, std::int32_t& Value) {
+  Value = kOk;
+  const int index = impl_.FindPortEntry(port_num);
+  if (index < 0) {
+    Value = kPortNotOpen;
+    return;
+  }
+  const auto entry = impl_.Entry(index);
+  auto& answers = impl_.driver().answers;
+  LogLine(impl_, *entry,
+          "ClerkUpload " + Text(clerk_id) + "  " + Text(desc) + "  " + Text(secret_code) + "  " +
+              Text(status));
+  const auto finish = [&](std::int32_t code) {
+    Value = code;
+    LogError(impl_, *entry, "ClerkUpload", Value);
+  };
+
+  answers.Access([](core::AnswerData& d) { d.Clerks = {}; });
+  const ClerkLists lists =
+      SplitClerkLists(Text(clerk_id), Text(desc), Text(secret_code), impl_.FieldSeparator());
+  if (const std::int32_t code = CheckClerkLists(lists); code != kOk) return finish(code);
+
+  // Read the clerk table. The wait ends on the register's acknowledgement;
+  // the merge uses whatever the clerk table holds at that moment.
+  entry->Acked = 0;
+  impl_.SendFrame(*entry, link::ReadTableFrame(kTableClerks));
+  if (!AwaitAnswer([&] { return entry->Acked.load() == 1; })) {
+    LogLine(impl_, *entry, "ClerkDownload:  Timeout!");
+    return finish(kTimeout);
+  }
+  LogLine(impl_, *entry, "ClerkDownload:  Done!");
+
+  // Every value is merged; one unknown clerk number stops the write.
+  std::optional<Bytes> body = answers.Access([&](core::AnswerData& d) -> std::optional<Bytes> {
+    if (MergeClerks(d.Clerks, lists) != kOk) return std::nullopt;
+    return link::TableBody(link::FnWriteTable(kTableClerks),
+                           static_cast<std::uint16_t>(d.Clerks.count), ClerkTableData(d.Clerks));
+  });
+  if (!body) return finish(kUnknownClerk);
+
+  entry->Acked = 0;
+  SendBody(impl_, *entry, *body);
+  if (!AwaitAnswer([&] { return entry->Acked.load() == 1; })) {
+    LogLine(impl_, *entry, "ClerkUpload:  Timeout!");
+    return finish(kTimeout);
+  }
+  LogLine(impl_, *entry, "ClerkUpload:  Done!");
+}
+
+void HostCommands::SetClerkOptions(std::uint8_t port_num, bool entry_code,
+                                   std::uint8_t default_clerk, bool stay_down,
+                                   std::int32_t& Value) {
+  Value = kOk;
+  const int index = impl_.FindPortEntry(port_num);
+  if (index < 0) {
+    Value = kPortNotOpen;
+    return;
+  }
+  const auto entry = impl_.Entry(index);
+  auto& answers = impl_.driver().answers;
+  LogLine(impl_, *entry,
+          "SetClerkOptions " + TrueFalse(entry_code) + "  " + Num(default_clerk) + "  " +
+              TrueFalse(stay_down));
+  const auto finish = [&](std::int32_t code) {
+    Value = code;
+    LogError(impl_, *entry, "SetClerkOptions", Value);
+  };
+
+  if (default_clerk < 1 || default_clerk > 10) return finish(kBadArgument);
+
+  // Read the clerk options table; the wait ends on the acknowledgement and
+  // the response slot is used as it stands then.
+  entry->Acked = 0;
+  impl_.SendFrame(*entry, link::ReadTableFrame(kTableClerkOptions));
+  if (!AwaitAnswer([&] { return entry->Acked.load() == 1; })) {
+    LogLine(impl_, *entry, "GetClerkOptions:  Timeout!");
+    return finish(kTimeout);
+  }
+
+  // Data too short to hold the three option bytes is not written back.
+  std::optional<Bytes> body = answers.Access([&](core::AnswerData& d) -> std::optional<Bytes> {
+    if (!ApplyClerkOptions(d.ResponseSlot, entry_code, default_clerk, stay_down)) {
+      return std::nullopt;
+    }
+    return link::TableBody(link::FnWriteTable(kTableClerkOptions), kClerkOptionsWriteCount,
+                           d.ResponseSlot);
+  });
+  if (!body) {
+    LogLine(impl_, *entry, "GetClerkOptions:  Short answer!");
+    return finish(kTimeout);
+  }
+  LogLine(impl_, *entry, "GetClerkOptions:  Done!");
+
+  entry->Acked = 0;
+  SendBody(impl_, *entry, *body);
+  if (!AwaitAnswer([&] { return entry->Acked.load() == 1; })) {
+    LogLine(impl_, *entry, "SetClerkOptions:  Timeout!");
+    return finish(kTimeout);
+  }
+  LogLine(impl_, *entry, "SetClerkOptions:  Done!");
+}
+
+void HostCommands::SendClerk(std::uint8_t port_num, std::u16string_view desc,
+                             std::u16string_view status, std::int32_t& Value) {
+  Value = kOk;
+  const int index = impl_.FindPortEntry(port_num);
+  if (index < 0) {
+    Value = kPortNotOpen;
+    return;
+  }
+  const auto entry = impl_.Entry(index);
+  LogLine(impl_, *entry, "SendClerk " + Text(desc) + " " + Text(status));
+  // The secret code goes back as the register sent it with its login request
+  // (or as the last clerk upload left it). Without any clerk record there is
+  // no code to send: nothing is sent rather than a made-up code.
+  const std::optional<std::int32_t> code =
+      impl_.driver().answers.Access([](core::AnswerData& d) -> std::optional<std::int32_t> {
+        if (d.Clerks.records.empty()) return std::nullopt;
+        return d.Clerks.records[0].code;
+      });
+  if (!code) {
+    Value = kUnknownClerk;
+    LogError(impl_, *entry, "SendClerk", Value);
+    return;
+  }
+  SendBody(impl_, *entry, BuildClerkRecord(desc, *code));
+}
+
+// ---------------------------------------------------------------------------
+
+void HostCommands::GetStatus(std::uint8_t port_num, bool& day_open, std::int32_t& Value) {
+  Value = kOk;
+  auto& answers = impl_.driver().answers;
+  const int index = impl_.FindPortEntry(port_num);
+  if (index < 0) {
+    Value = kPortNotOpen;
+    answers.SetResponse({});
+    return;
+  }
+  const auto entry = impl_.Entry(index);
+  day_open = true;
+  answers.SetResponse({});
+  impl_.SendFrame(*entry, link::StatusFrame());
+  // The first data byte is the day status; 0 means the day is closed.
+  std::optional<std::uint8_t> day_status;
+  AwaitAnswer([&] {
+    day_status = answers.Access([](core::AnswerData& d) -> std::optional<std::uint8_t> {
+      if (d.ResponseSlot.empty()) return std::nullopt;
+      return static_cast<std::uint8_t>(d.ResponseSlot[0]);
+    });
+    return day_status.has_value();
+  });
+  if (day_status) {
+    if (*day_status == 0x00) day_open = false;
+    LogLine(impl_, *entry, "GetStatus: Done!");
+  } else {
+    Value = kTimeout;
+    LogLine(impl_, *entry, "GetStatus:  Timeout!");
+  }
+  answers.SetResponse({});
+  LogError(impl_, *entry, "GetStatus", Value);
+}
+
+void HostCommands::EcrCheck(std::uint8_t port_num, EcrCheckResult& result, std::int32_t& Value) {
+  Value = kOk;
+  const int index = impl_.FindPortEntry(port_num);
+  if (index < 0) {
+    Value = kPortNotOpen;
+    return;
+  }
+  const auto entry = impl_.Entry(index);
+  auto& answers = impl_.driver().answers;
+  LogLine(impl_, *entry, "EcrCheck");
+  SendBody(impl_, *entry, BuildCheckRequest());
+  answers.SetResponse({});
+  std::string answer;
+  const bool got = AwaitAnswer([&] {
+    answer = answers.Response();
+    return !answer.empty();
+  });
+  if (!got) {
+    Value = kTimeout;
+    LogLine(impl_, *entry, "EcrCheck:  Timeout!");
+  } else {
+    LogLine(impl_, *entry, "EcrCheck: Done!");
+    const CheckAnswer a = DecodeCheckAnswer(answer);
+    result.receipt_num = a.receipt_num;
+    result.receipt_amount = a.receipt_amount;
+    result.cancel_num = a.cancel_num;
+    result.clerk_code = platform::FromAnsi(Num(a.clerk_code));
+    result.key_pos = a.key_pos;
+    result.ecr_status = a.ecr_status;
+    result.ap_num = platform::FromAnsi(a.ap_num);
+    result.opened_day = a.opened_day;
+    result.demo_mode = false;
+  }
+  LogError(impl_, *entry, "EcrCheck", Value);
+}
+
+void HostCommands::OperationEnabled(std::uint8_t port_num, bool en, std::u16string_view disp_msg,
+                                    std::int32_t& Value) {
+  Value = kOk;
+  const int index = impl_.FindPortEntry(port_num);
+  if (index < 0) {
+    Value = kPortNotOpen;
+    return;
+  }
+  const auto entry = impl_.Entry(index);
+  LogLine(impl_, *entry, std::string("OperationEnabled ") + (en ? "-1" : "0") + " " +
+                             Text(disp_msg));
+  SendBody(impl_, *entry, BuildOperationMessage(en, disp_msg));
+}
+
+void HostCommands::SendClear(std::uint8_t port_num, std::int32_t& Value) {
+  Value = kOk;
+  const int index = impl_.FindPortEntry(port_num);
+  if (index < 0) {
+    Value = kPortNotOpen;
+    return;
+  }
+  const auto entry = impl_.Entry(index);
+  LogLine(impl_, *entry, "SendClear");
+  SendBody(impl_, *entry, BuildCheckRequest());
+}
+
+}  // namespace tarvo::commands
