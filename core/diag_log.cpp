@@ -219,8 +219,11 @@ struct DiagLog::Impl {
 };
 
 DiagLog& DiagLog::Instance() {
-  static DiagLog log;
-  return log;
+  // Never destroyed: other driver-wide objects may still log while they are
+  // torn down at exit. The driver stops the writer itself when the control is
+  // destroyed; a writer still running at exit simply ends with the process.
+  static DiagLog* const log = new DiagLog;
+  return *log;
 }
 
 DiagLog::DiagLog() : impl_(std::make_unique<Impl>()) {}

@@ -278,11 +278,18 @@ void MessageLoop::Post(std::function<void()> task) {
 void MessageLoop::ProcessPendingMessages() {
   assert(std::this_thread::get_id() == owner_);
   Impl& d = *impl_;
-  // However the handlers leave (even by an exception), the timerfd ends up
-  // pointing at the next due timer.
+  // However the handlers leave (even by an exception), the descriptor ends up
+  // readable for tasks still queued and the timerfd points at the next due
+  // timer.
   struct Rearm {
     Impl& d;
-    ~Rearm() { d.ArmTimerFd(); }
+    ~Rearm() {
+      {
+        std::lock_guard<std::mutex> lock(d.mu);
+        if (!d.tasks.empty()) d.SignalLocked();
+      }
+      d.ArmTimerFd();
+    }
   } rearm{d};
   d.RunPostedTasks();
   d.FireDueTimers();

@@ -55,6 +55,9 @@ class MessageLoop {
 
   // A descriptor that polls readable while work is pending (a posted task or
   // a due timer). The host then calls ProcessPendingMessages().
+  // Timers wake it only on SystemClock(): with any other clock (a
+  // VirtualClock) only posted tasks and Quit() make it readable, and Run()
+  // waits for those alone.
   int ReadinessFd() const;
   // Milliseconds until the next enabled timer is due (0 if one is due now),
   // or -1 when no timer is enabled.

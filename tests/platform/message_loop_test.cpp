@@ -6,6 +6,7 @@
 #include <poll.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
@@ -261,6 +262,17 @@ TEST_F(VirtualLoopTest, ReadinessFdSignalsPostedTasks) {
   EXPECT_TRUE(Readable(fd, 0));
   loop_.ProcessPendingMessages();
   EXPECT_FALSE(Readable(fd, 0));
+}
+
+TEST_F(VirtualLoopTest, ThrowingTaskLeavesTheRestQueuedAndSignalled) {
+  bool second = false;
+  loop_.Post([] { throw std::runtime_error("task failed"); });
+  loop_.Post([&] { second = true; });
+  EXPECT_THROW(loop_.ProcessPendingMessages(), std::runtime_error);
+  EXPECT_FALSE(second);
+  EXPECT_TRUE(Readable(loop_.ReadinessFd(), 0));
+  loop_.ProcessPendingMessages();
+  EXPECT_TRUE(second);
 }
 
 TEST(RealLoopTest, ReadinessFdSignalsADueTimer) {
