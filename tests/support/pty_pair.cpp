@@ -108,7 +108,9 @@ std::string PtyPair::ReadMasterExactly(std::size_t n, std::chrono::milliseconds 
   while (out.size() < n) {
     const std::string part =
         ReadMaster(n - out.size(), std::chrono::milliseconds(MsLeft(deadline)));
-    if (part.empty() && MsLeft(deadline) == 0) break;
+    // Nothing means the time ran out, or the master is closed or failed:
+    // either way no more bytes will come within the deadline.
+    if (part.empty()) break;
     out += part;
   }
   return out;

@@ -50,7 +50,7 @@ class PtyPair {
   // Returns "" when nothing arrived in time.
   std::string ReadMaster(std::size_t max, std::chrono::milliseconds timeout);
   // Collects bytes until `n` arrived or `timeout` passed; returns what came
-  // (shorter than n on time-out).
+  // (shorter than n on time-out, or at once when the master is closed).
   std::string ReadMasterExactly(std::size_t n, std::chrono::milliseconds timeout);
   // Closes the master: every descriptor on the slave sees a hang-up (reads
   // give 0 or EIO, poll reports POLLHUP). Idempotent.
