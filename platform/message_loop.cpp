@@ -135,14 +135,14 @@ struct MessageLoop::Impl {
   void ArmTimerFd() {
     if (!real_clock) return;
     const Millis timeout = NextTimeout();
-    itimerspec spec{};
+    itimerspec setting{};
     if (timeout == 0) {
-      spec.it_value.tv_nsec = 1;  // expire at once (all zeros would disarm)
+      setting.it_value.tv_nsec = 1;  // expire at once (all zeros would disarm)
     } else if (timeout > 0) {
-      spec.it_value.tv_sec = timeout / 1000;
-      spec.it_value.tv_nsec = (timeout % 1000) * 1000000;
+      setting.it_value.tv_sec = timeout / 1000;
+      setting.it_value.tv_nsec = (timeout % 1000) * 1000000;
     }
-    ::timerfd_settime(timer_fd.get(), 0, &spec, nullptr);
+    ::timerfd_settime(timer_fd.get(), 0, &setting, nullptr);
   }
 
   void RunPostedTasks() {
