@@ -2,12 +2,15 @@
 //
 // VariantChangeType reduces the source to a few shapes (whole number, real,
 // currency, text, Boolean) and stores the shape in the target type:
-//  - whole numbers out of the target's range fail with DISP_E_OVERFLOW;
+//  - whole numbers out of the target's range fail with DISP_E_OVERFLOW,
+//    except between the signed and unsigned types of one width, which
+//    reinterpret the bits (VT_I4 -1 is VT_UI4 4294967295), as the reference
+//    implementation does;
 //  - reals and currency round half to even when they become whole numbers;
 //  - text is parsed as a decimal number with optional blanks and sign,
 //    "True"/"False" are also accepted for VT_BOOL;
 //  - a Boolean is -1 or 0 as a number, and wraps like a cast into unsigned
-//    types (true into VT_UI1 is 255), as the reference implementation does;
+//    types (true into VT_UI1 is 255);
 //  - numbers become VT_BOOL true (-1) when non-zero;
 //  - VT_EMPTY reads as 0, "" and false; VT_NULL converts to nothing but
 //    VT_NULL;
@@ -26,24 +29,13 @@ namespace {
 
 using Int128 = __int128;
 
+// The types a VARIANT may hold: everything below VT_VOID but the unused 15,
+// and records; empty and null neither by reference nor as arrays.
 bool IsValidVt(VARTYPE vt) {
   if ((vt & ~(VT_TYPEMASK | VT_BYREF | VT_ARRAY)) != 0) return false;
-  const bool byref = (vt & VT_BYREF) != 0;
-  const bool array = (vt & VT_ARRAY) != 0;
-  switch (vt & VT_TYPEMASK) {
-    case VT_EMPTY:
-    case VT_NULL:
-      return !byref && !array;
-    case VT_VARIANT:
-      return byref || array;
-    case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_CY: case VT_DATE:
-    case VT_BSTR: case VT_DISPATCH: case VT_ERROR: case VT_BOOL: case VT_UNKNOWN:
-    case VT_DECIMAL: case VT_I1: case VT_UI1: case VT_UI2: case VT_UI4: case VT_I8:
-    case VT_UI8: case VT_INT: case VT_UINT: case VT_RECORD:
-      return true;
-    default:
-      return false;
-  }
+  const VARTYPE base = vt & VT_TYPEMASK;
+  if (base <= VT_NULL) return (vt & (VT_BYREF | VT_ARRAY)) == 0;
+  return (base < VT_VOID && base != 15) || base == VT_RECORD;
 }
 
 // Size of the value a VT_BYREF variant points at (0: not supported here).
@@ -69,10 +61,11 @@ HRESULT Deref(const VARIANT& src, VARIANT& view) {
   const VARTYPE base = src.vt & ~VT_BYREF;
   if (src.byref == nullptr) return E_INVALIDARG;
   if (base == VT_VARIANT) {
+    // One more level at most: a variant that points at a variant reference
+    // is refused.
     const VARIANT& inner = *src.pvarVal;
-    if ((inner.vt & VT_BYREF) != 0) return E_INVALIDARG;
-    view = inner;
-    return S_OK;
+    if (inner.vt == (VT_VARIANT | VT_BYREF)) return E_INVALIDARG;
+    return Deref(inner, view);
   }
   if (base == VT_DECIMAL) {
     view.decVal = *src.pdecVal;
@@ -93,7 +86,8 @@ struct Number {
   Int128 whole = 0;       // kWhole
   double real = 0;        // kReal
   LONGLONG currency = 0;  // kCurrency: value * 10000
-  bool from_bool = false;  // wraps like a cast instead of overflowing
+  bool from_bool = false;  // wraps like a cast into any integer type
+  int source_bits = 0;     // integer sources: wrap into the same width
 };
 
 struct IntRange {
@@ -191,16 +185,16 @@ HRESULT ReadNumber(const VARIANT& v, Number& n) {
   n = Number{};
   switch (v.vt) {
     case VT_EMPTY: n.whole = 0; return S_OK;
-    case VT_I1: n.whole = static_cast<signed char>(v.cVal); return S_OK;
-    case VT_I2: n.whole = v.iVal; return S_OK;
-    case VT_I4: n.whole = v.lVal; return S_OK;
-    case VT_INT: n.whole = v.intVal; return S_OK;
-    case VT_I8: n.whole = v.llVal; return S_OK;
-    case VT_UI1: n.whole = v.bVal; return S_OK;
-    case VT_UI2: n.whole = v.uiVal; return S_OK;
-    case VT_UI4: n.whole = v.ulVal; return S_OK;
-    case VT_UINT: n.whole = v.uintVal; return S_OK;
-    case VT_UI8: n.whole = v.ullVal; return S_OK;
+    case VT_I1: n.whole = static_cast<signed char>(v.cVal); n.source_bits = 8; return S_OK;
+    case VT_I2: n.whole = v.iVal; n.source_bits = 16; return S_OK;
+    case VT_I4: n.whole = v.lVal; n.source_bits = 32; return S_OK;
+    case VT_INT: n.whole = v.intVal; n.source_bits = 32; return S_OK;
+    case VT_I8: n.whole = v.llVal; n.source_bits = 64; return S_OK;
+    case VT_UI1: n.whole = v.bVal; n.source_bits = 8; return S_OK;
+    case VT_UI2: n.whole = v.uiVal; n.source_bits = 16; return S_OK;
+    case VT_UI4: n.whole = v.ulVal; n.source_bits = 32; return S_OK;
+    case VT_UINT: n.whole = v.uintVal; n.source_bits = 32; return S_OK;
+    case VT_UI8: n.whole = v.ullVal; n.source_bits = 64; return S_OK;
     case VT_BOOL:
       n.whole = v.boolVal;
       n.from_bool = true;
@@ -243,8 +237,9 @@ HRESULT StoreWhole(const Number& n, VARTYPE vt, VARIANT& out) {
   switch (n.kind) {
     case Number::kWhole:
       v = n.whole;
-      if (n.from_bool) {
-        // Wraps into the target width like a C cast.
+      if (n.from_bool || n.source_bits == range.bits) {
+        // Wraps into the target width like a C cast: a Boolean always, a
+        // signed or unsigned integer of the same width as the target too.
         const Int128 modulus = static_cast<Int128>(1) << range.bits;
         v = ((v % modulus) + modulus) % modulus;
         if (range.lo < 0 && v > range.hi) v -= modulus;
@@ -427,6 +422,8 @@ HRESULT QueryInto(IUnknown* unk, REFIID iid, VARTYPE vt, VARIANT& out) {
 HRESULT Coerce(VARIANT& out, const VARIANT& in, USHORT flags, VARTYPE vt) {
   if (in.vt == vt) return VariantCopy(&out, &in);
   if ((in.vt & VT_ARRAY) != 0) return DISP_E_TYPEMISMATCH;
+  if (in.vt == VT_DISPATCH && vt != VT_UNKNOWN && (flags & VARIANT_NOVALUEPROP) != 0)
+    return DISP_E_TYPEMISMATCH;
   switch (vt) {
     case VT_EMPTY:
     case VT_NULL:
@@ -565,6 +562,7 @@ HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHO
   if (!IsValidVt(pvarSrc->vt) || !IsValidVt(vt)) return DISP_E_BADVARTYPE;
   if (pvarSrc->vt == vt) return VariantCopy(pvargDest, pvarSrc);
   if ((vt & (VT_BYREF | VT_ARRAY)) != 0) return DISP_E_TYPEMISMATCH;
+  if ((pvarSrc->vt & VT_BYREF) != 0 && pvarSrc->byref == nullptr) return DISP_E_TYPEMISMATCH;
   VARIANT view;
   HRESULT hr = Deref(*pvarSrc, view);
   if (FAILED(hr)) return hr;

@@ -238,9 +238,15 @@ TEST(VariantChangeType, FollowsTheAutomationCoercionRules) {
       {VT_I4, 32768, VT_I2, DISP_E_OVERFLOW, ""},
       {VT_I8, 2147483648LL, VT_I4, DISP_E_OVERFLOW, ""},
       {VT_I8, -2147483648LL, VT_INT, S_OK, "-2147483648"},
-      {VT_I4, -1, VT_UI4, DISP_E_OVERFLOW, ""},
       {VT_I4, -1, VT_UI8, DISP_E_OVERFLOW, ""},
-      {VT_UI8, 18446744073709551615ULL, VT_I8, DISP_E_OVERFLOW, ""},
+      {VT_I2, static_cast<short>(-1), VT_UI4, DISP_E_OVERFLOW, ""},
+      {VT_UI2, static_cast<unsigned short>(65535), VT_I1, DISP_E_OVERFLOW, ""},
+      // One width, other signedness: the bits are reinterpreted.
+      {VT_I4, -1, VT_UI4, S_OK, "4294967295"},
+      {VT_INT, -2, VT_UINT, S_OK, "4294967294"},
+      {VT_UI8, 18446744073709551615ULL, VT_I8, S_OK, "-1"},
+      {VT_I1, static_cast<signed char>(-1), VT_UI1, S_OK, "255"},
+      {VT_UI2, static_cast<unsigned short>(40000), VT_I2, S_OK, "-25536"},
       {VT_UI4, 4294967295u, VT_I8, S_OK, "4294967295"},
       {VT_UI1, static_cast<unsigned char>(200), VT_I2, S_OK, "200"},
       // Reals round half to even.
@@ -326,7 +332,8 @@ TEST(VariantChangeType, FollowsTheAutomationCoercionRules) {
       // Types that are no variant types at all.
       {VT_I4, 5, VT_VOID, DISP_E_BADVARTYPE, ""},
       {VT_I4, 5, 15, DISP_E_BADVARTYPE, ""},
-      {VT_I4, 5, VT_VARIANT, DISP_E_BADVARTYPE, ""},
+      {VT_I4, 5, VT_VARIANT, DISP_E_TYPEMISMATCH, ""},
+      {VT_I4, 5, VT_EMPTY | VT_BYREF, DISP_E_BADVARTYPE, ""},
       {VT_I4, 5, VT_DATE, DISP_E_TYPEMISMATCH, ""},
   };
   for (const Case& c : cases) {
@@ -376,6 +383,23 @@ TEST(VariantChangeType, InPlaceAndByReference) {
   ASSERT_EQ(VariantChangeType(&dst, &outer, VARIANT_ALPHABOOL, VT_BSTR), S_OK);
   EXPECT_EQ(Show(dst), "\"True\"");
   VariantClear(&dst);
+
+  // A variant reference may point at one more reference, not at a third.
+  LONG number = 300;
+  VARIANT middle;
+  VariantInit(&middle);
+  middle.vt = VT_I4 | VT_BYREF;
+  middle.plVal = &number;
+  outer.pvarVal = &middle;
+  ASSERT_EQ(VariantChangeType(&dst, &outer, 0, VT_I2), S_OK);
+  EXPECT_EQ(Show(dst), "300");
+  VARIANT top;
+  VariantInit(&top);
+  top.vt = VT_VARIANT | VT_BYREF;
+  top.pvarVal = &outer;
+  EXPECT_EQ(VariantChangeType(&dst, &top, 0, VT_I2), E_INVALIDARG);
+  middle.plVal = nullptr;
+  EXPECT_EQ(VariantChangeType(&dst, &middle, 0, VT_I2), DISP_E_TYPEMISMATCH);
 }
 
 TEST(VariantChangeType, ObjectsQueryOrReadTheirValue) {
