@@ -29,6 +29,9 @@ namespace {
 
 using Int128 = __int128;
 
+// VARIANT_LOCALBOOL: like VARIANT_ALPHABOOL here, there being one language.
+constexpr USHORT kLocalBool = 0x10;
+
 // The types a VARIANT may hold: everything below VT_VOID but the unused 15,
 // and records; empty and null neither by reference nor as arrays.
 bool IsValidVt(VARTYPE vt) {
@@ -456,7 +459,7 @@ HRESULT Coerce(VARIANT& out, const VARIANT& in, USHORT flags, VARTYPE vt) {
       switch (in.vt) {
         case VT_EMPTY: return StoreText("", out);
         case VT_BOOL:
-          if ((flags & VARIANT_ALPHABOOL) != 0)
+          if ((flags & (VARIANT_ALPHABOOL | kLocalBool)) != 0)
             return StoreText(in.boolVal != 0 ? "True" : "False", out);
           return StoreText(WholeText(in.boolVal), out);
         case VT_R4: return StoreText(RealText(in.fltVal, 7), out);
