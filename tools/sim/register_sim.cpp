@@ -673,21 +673,13 @@ void RegisterSimulator::LineThread() {
     fail_all(SendStatus::kLineDown);
   };
 
-  char buf[512];
-  for (;;) {
+  // Takes up a change of the silence fault; returns whether the register is silent.
+  auto sync_silence = [&] {
     bool silent = false;
-    bool hangup = false;
     {
       std::lock_guard<std::mutex> lock(mu_);
-      if (stop_) break;
       silent = silent_;
-      hangup = hangup_requested_ && line_.open();
-      if (!hangup && line_.open()) {
-        for (auto& raw : raw_out_) p.writes.push_back({std::move(raw), "raw"});
-      }
-      raw_out_.clear();
     }
-    if (hangup) line_down("hang-up");
     if (silent && !p.was_silent) {
       TraceLine("reg > ", {}, "silent");
       p.Reset();
@@ -697,6 +689,23 @@ void RegisterSimulator::LineThread() {
       p.Reset();
     }
     p.was_silent = silent;
+    return silent;
+  };
+
+  char buf[512];
+  for (;;) {
+    bool hangup = false;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (stop_) break;
+      hangup = hangup_requested_ && line_.open();
+      if (!hangup && line_.open()) {
+        for (auto& raw : raw_out_) p.writes.push_back({std::move(raw), "raw"});
+      }
+      raw_out_.clear();
+    }
+    if (hangup) line_down("hang-up");
+    bool silent = sync_silence();
     if (!line_.open()) {
       std::lock_guard<std::mutex> lock(mu_);
       if (!hung_up_) hung_up_ = true;
@@ -768,6 +777,7 @@ void RegisterSimulator::LineThread() {
       continue;
     }
     const std::string_view chunk(buf, static_cast<std::size_t>(n));
+    silent = sync_silence();  // the fault may have changed while waiting
     if (silent) {
       TraceLine("host> ", chunk, "ignored, silent");
       continue;
