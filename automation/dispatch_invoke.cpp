@@ -5,7 +5,9 @@
 #include "automation/dispatch_invoke.h"
 
 #include <array>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -203,7 +205,9 @@ void GiveBack(const ParamDef& p, const Binding& b, ArgSlot& slot) {
   }
 }
 
-void FillException(HRESULT hr, EXCEPINFO* excep) {
+// Describes a member's failure from the thread's error information; without
+// any, the description names the member and its HRESULT.
+void FillException(const FuncDef& f, HRESULT hr, EXCEPINFO* excep) {
   IErrorInfo* info = nullptr;
   if (GetErrorInfo(0, &info) != S_OK) info = nullptr;
   if (excep) {
@@ -213,6 +217,12 @@ void FillException(HRESULT hr, EXCEPINFO* excep) {
       info->GetDescription(&excep->bstrDescription);
       info->GetHelpFile(&excep->bstrHelpFile);
       info->GetHelpContext(&excep->dwHelpContext);
+    } else {
+      char text[96];
+      std::snprintf(text, sizeof text, "%.*s failed with 0x%08X", static_cast<int>(f.cxxName.size()),
+                    f.cxxName.data(), static_cast<unsigned>(hr));
+      const std::string narrow(text);
+      excep->bstrDescription = tarvo::com::AllocBstr(std::u16string(narrow.begin(), narrow.end()));
     }
     excep->scode = hr;
   }
@@ -284,7 +294,7 @@ HRESULT InvokeITarvo(ITarvo* self, DISPID id, WORD flags, DISPPARAMS* params, VA
   if (result) VariantInit(result);
   if (FAILED(hr)) {
     ClearSlots(slots.data(), f.params.size());
-    FillException(hr, excep);
+    FillException(f, hr, excep);
     return DISP_E_EXCEPTION;
   }
   if (f.Retval() && result) {

@@ -381,6 +381,19 @@ TEST(TypelibInvoke, FailingMemberBecomesAnExceptionWithItsErrorInformation) {
   SysFreeString(excep.bstrHelpFile);
   IErrorInfo* left = nullptr;
   EXPECT_EQ(GetErrorInfo(0, &left), S_FALSE);  // taken over into the EXCEPINFO
+
+  // Without error information the description still names the failure.
+  fake.errorDescription.clear();
+  fake.next = E_OUTOFMEMORY;
+  Args again({Ui1(1)});
+  ASSERT_EQ(InvokeITarvo(&fake, tarvo::dispid::SendClear, DISPATCH_METHOD, again.Positional(),
+                         nullptr, &excep, nullptr),
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(excep.scode, E_OUTOFMEMORY);
+  EXPECT_EQ(Narrow(excep.bstrDescription), "SendClear failed with 0x8007000E");
+  SysFreeString(excep.bstrSource);
+  SysFreeString(excep.bstrDescription);
+  SysFreeString(excep.bstrHelpFile);
 }
 
 struct NamesCase {
