@@ -223,5 +223,18 @@ TEST(SimScript, BuiltInDaysRunToTheEnd) {
   }
 }
 
+
+TEST(SimScript, RequestWaitsForTheAnswerAndRawBodiesAreSentAsGiven) {
+  RegisterSimulator sim;
+  AnsweringHost host(sim.host_path());
+  EXPECT_TRUE(sim.Request(msg::PluInquiryShort("5998", "AP0000001"), Answer::kPlu, 5s));
+  EXPECT_EQ(sim.LastPluRecord()->code, "5998");
+  EXPECT_FALSE(sim.Request(msg::IdKey("X"), Answer::kAny, 100ms)) << "an ID key earns no answer";
+  // A truncated sale line is sent as it is and counted as far as it goes.
+  const ScriptResult r = sim.RunScript(ParseScript(R"([{"send":"raw","hex":"83 50"}])"));
+  EXPECT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(sim.totals().plu.count("0"), 1u);
+}
+
 }  // namespace
 }  // namespace tarvo::sim

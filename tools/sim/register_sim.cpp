@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -152,7 +153,9 @@ struct RegisterSimulator::Outgoing {
   SendStatus status = SendStatus::kTimeout;
 };
 
-// Host input, byte by byte, and the write queue. Line thread only.
+// Line-thread state: the host input parser, the queue of writes waiting for
+// the turnaround, the acknowledgement clock of the frame in flight and the
+// last silence setting taken up. Touched by the line thread only.
 struct RegisterSimulator::Parser {
   enum class State { kIdle, kDle, kBody, kBodyDle, kChecksum };
   State state = State::kIdle;
@@ -277,6 +280,12 @@ void RegisterSimulator::Complete(SendStatus status) {
   cv_.notify_all();
   inflight_.reset();
   parser_->inflight_written = false;
+}
+
+bool RegisterSimulator::Request(std::string body, Answer what, std::chrono::milliseconds timeout) {
+  const std::uint64_t mark = Mark();
+  if (Send(std::move(body)) != SendStatus::kAcked) return false;
+  return WaitFor(what, mark, timeout);
 }
 
 // --- host records ---------------------------------------------------------------
@@ -420,7 +429,8 @@ void RegisterSimulator::Account(const std::string& body) {
     case 0x83: case 0x84: case 0x85: {
       const std::int32_t total = msg::ReadLe32(body, 14);
       t.receipt_amount += total;
-      PluTotal& p = t.plu[msg::LongNumberText(std::string_view(body).substr(2, 8))];
+      const std::string_view code = std::string_view(body).substr(std::min<std::size_t>(2, body.size()), 8);
+      PluTotal& p = t.plu[msg::LongNumberText(code)];
       p.count += msg::ReadLe32(body, 18);
       p.amount += total;
       break;

@@ -154,6 +154,7 @@ class RegisterSimulator {
   // The path the host opens (pseudo-terminal slave or the device), and the
   // device-directory link ("" when none was made).
   const std::string& host_path() const { return host_path_; }
+  const std::string& slave_path() const { return host_path_; }
   const std::string& link_path() const { return link_path_; }
   std::string port_name() const { return "COM" + std::to_string(options_.port); }
   const SimOptions& options() const { return options_; }
@@ -161,6 +162,9 @@ class RegisterSimulator {
   // Sends one body (kind first) and waits until the host acknowledged it or
   // the attempt failed. Counters follow acknowledged messages only.
   SendStatus Send(std::string body);
+  // Sends a request and waits for the host's answer to it; false when the
+  // frame was not acknowledged or no answer came within `timeout`.
+  bool Request(std::string body, Answer what, std::chrono::milliseconds timeout);
 
   // Host records: a mark before a request, then a wait for the answer that
   // arrived after the mark.
