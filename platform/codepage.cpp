@@ -15,7 +15,6 @@
 #include <iconv.h>
 
 #include <array>
-#include <cerrno>
 #include <cstdlib>
 #include <map>
 #include <memory>
