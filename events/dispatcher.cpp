@@ -5,6 +5,7 @@
 
 #include "events/event_builders.h"
 #include "events/field_reader.h"
+#include "link/com_port.h"
 
 namespace tarvo::events {
 namespace {
@@ -29,6 +30,14 @@ constexpr std::size_t kCurrencyRecordSize = 20;
 constexpr std::size_t kClerkRecordSize = 21;
 
 constexpr char kEventLogKind = 's';
+
+// The text of a failure for the log; a serial port failure also names its
+// code.
+std::string Describe(const std::exception& e) {
+  if (const auto* com = dynamic_cast<const link::EComPort*>(&e))
+    return std::string(com->what()) + " (code " + std::to_string(com->Code()) + ")";
+  return e.what();
+}
 
 }  // namespace
 
@@ -68,7 +77,7 @@ void Dispatcher::ProcessQueuedMessage(const core::QueuedMessage& msg) {
   try {
     Route(c);
   } catch (const std::exception& e) {
-    LogFailure(c, e.what());
+    LogFailure(c, Describe(e));
   } catch (...) {
     LogFailure(c, "unknown failure");
   }
@@ -390,7 +399,7 @@ void Dispatcher::Raise(Context& c, const std::function<void(EventReceiver&)>& ra
   try {
     raise(*receiver_);
   } catch (const std::exception& e) {
-    LogFailure(c, e.what());
+    LogFailure(c, Describe(e));
   } catch (...) {
     LogFailure(c, "unknown failure");
   }
@@ -401,7 +410,7 @@ void Dispatcher::Reply(Context& c, const std::function<void(std::int32_t& value)
   try {
     send(value);
   } catch (const std::exception& e) {
-    LogFailure(c, e.what());
+    LogFailure(c, Describe(e));
   } catch (...) {
     LogFailure(c, "unknown failure");
   }

@@ -89,6 +89,20 @@ TEST(AutomaticReplyTest, RepliesAreSentAndFlagsKeptWithoutAReceiver) {
   EXPECT_TRUE(h.receiver().calls.empty());
 }
 
+// After PortClose the entry stays: its messages are still dispatched with its
+// port number, and replies that cannot go out change nothing else.
+TEST(AutomaticReplyTest, MessagesOfAClosedPortAreStillDispatched) {
+  test::PtyHarness h(/*mode650=*/false);
+  h.control().impl().PortClose(test::PtyHarness::kPort);
+
+  h.Dispatch(0x80, kWasteRequest);
+  EXPECT_TRUE(h.control().impl().WasteRefused);
+  h.Dispatch(0x80, kSaleRequest);
+  h.Dispatch(0x80, kSaleRequest);
+  EXPECT_EQ(h.receiver().calls, (Calls{kCloseWaste, kSellRequest}));
+  EXPECT_TRUE(h.DriverSilent());
+}
+
 // Which requests the driver enables by itself, per variant; everything else
 // is left to the host (one event) or ignored (nothing at all). Kind 0x80 is a
 // department sell request, a waste one, which the 650 variant allows too.

@@ -306,6 +306,7 @@ class PtyHarness {
   bool DriverSilent() { return pty_.ReadMaster(1, std::chrono::milliseconds(200)).empty(); }
 
   platform::MessageLoop& loop() { return loop_; }
+  LogCapture& log() { return log_; }
   tarvo::test::PtyPair& pty() { return pty_; }
   RecordingReceiver& receiver() { return receiver_; }
   core::PortEntry& entry() { return *entry_; }
