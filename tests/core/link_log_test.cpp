@@ -215,6 +215,28 @@ TEST_F(LinkLogTest, OnlyClosingTheLastLoggingPortFlushes) {
                 Line("COM1: PortClose") + Line("COM2: PortClose"));
 }
 
+TEST_F(LinkLogTest, InitOnAnOpenPortWhoseLineIsGoneGivesOneAndKeepsTheEntry) {
+  platform::VirtualClock clock;
+  auto& impl = MakeControl(clock);
+  PtyPair& reg = AddRegister(3);
+  ASSERT_EQ(impl.PortOpen(3, 9600, 10, log_dir_.string()), 0);
+  reg.CloseMaster();  // the register's side hangs up
+  // The link reset cannot be written: the handshake fails, the reused entry
+  // stays, and the Init line (written after the open) is in the log.
+  EXPECT_EQ(impl.Init(3, 9600, 10, log_dir_.string()), 1);
+  ASSERT_EQ(impl.FindPortEntry(3), 0);
+  EXPECT_EQ(impl.Entry(0)->LogSize.load(), 10);
+  impl.PortClose(3);
+  const std::string d = log_dir_.string();
+  std::string text;
+  EXPECT_TRUE(WaitUntil([&] {
+    text = ReadLog();
+    return text.find("COM3: PortClose\r\n") != std::string::npos;
+  }));
+  EXPECT_TRUE(text.starts_with(Line("COM3: PortOpen 9600 10 " + d) + Line("COM3: Init 9600 10 " + d)))
+      << text;
+}
+
 // Answers that do not acknowledge the link reset: the handshake sends no
 // identification request, and the answer is handled as any other input.
 struct NoAck {
