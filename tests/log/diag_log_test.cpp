@@ -187,6 +187,28 @@ TEST_F(DiagLogTest, ExistingLargerFileIsOverwrittenThenEmptied) {
   EXPECT_EQ(ReadFile(), second);
 }
 
+TEST_F(DiagLogTest, ChunkLargerThanTheLimitIsWrittenWholeFromTheStart) {
+  Start(1);  // limit 1024 bytes
+  // 960 + 200 bytes: one flush request, one chunk of 1160 bytes.
+  std::string big = LogLines(15, 64, 'a');
+  big += LogLines(1, 200, 'b');
+  log_.WaitIdleForTest();
+  ASSERT_EQ(ReadFile(), big);  // whole, although past the limit
+
+  // The next chunk passes the limit too; the position equals the size, so
+  // it goes to offset 0 without cutting the file.
+  const std::string next = LogLines(1, 100, 'c');
+  FinalFlush();
+  EXPECT_EQ(ReadFile(), next + big.substr(next.size()));
+
+  // Now old text lies beyond the position (100 of 1160): a chunk that passes
+  // the limit empties the file and is written whole from 0.
+  std::string last = LogLines(15, 64, 'd');
+  last += LogLines(1, 200, 'e');
+  log_.WaitIdleForTest();
+  EXPECT_EQ(ReadFile(), last);
+}
+
 TEST_F(DiagLogTest, PortsInterleaveInAppendOrder) {
   Start(500);
   std::string expected;
