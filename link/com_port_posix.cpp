@@ -191,9 +191,11 @@ void ComDevice::Open(const std::string& path, const LineSettings& line, TComEven
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) throw EComPort(CError_OpenFailed, errno);
   // Exclusive use: TIOCEXCL keeps further opens out (except by root), the
-  // lock keeps out everyone who asks for it, root included.
+  // lock keeps out everyone who asks for it, root included. A port held by
+  // someone else is reported as busy whichever of the two refused it: the
+  // open fails with EBUSY for an ordinary user, the lock with EWOULDBLOCK.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int err = errno;
+    const int err = errno == EWOULDBLOCK ? EBUSY : errno;
     ::close(fd);
     throw EComPort(CError_OpenFailed, err);
   }

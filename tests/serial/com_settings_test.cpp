@@ -256,6 +256,7 @@ TEST_F(ComPortTest, SecondOpenInThisProcessFailsWithCodeOne) {
   const EComPort e = Raised([&] { second.OpenDevice(); });
   EXPECT_EQ(e.Code(), CError_OpenFailed);
   EXPECT_NE(e.WinCode(), -1);
+  EXPECT_EQ(e.WinCode(), EBUSY);  // for root and ordinary users alike
   EXPECT_FALSE(second.Connected());
 
   port_.CloseDevice();
@@ -294,6 +295,9 @@ TEST_F(ComPortTest, PortHeldByAnotherProcessFailsWithCodeOne) {
 
   const EComPort e = Raised([&] { port_.OpenDevice(); });
   EXPECT_EQ(e.Code(), CError_OpenFailed);
+  EXPECT_EQ(e.WinCode(), EBUSY);
+  EXPECT_EQ(std::string(e.what()),
+            "Unable to open com port (win error code: " + std::to_string(EBUSY) + ")");
   EXPECT_FALSE(port_.Connected());
 
   ASSERT_EQ(::write(release[1], &c, 1), 1);
