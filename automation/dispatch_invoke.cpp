@@ -246,6 +246,7 @@ HRESULT InvokeITarvo(ITarvo* self, DISPID id, WORD flags, DISPPARAMS* params, VA
     }
   if (entry == funcs.size()) return DISP_E_MEMBERNOTFOUND;
   const FuncDef& f = funcs[entry];
+  if (f.params.size() > kMaxArgs) return E_UNEXPECTED;  // the slots below hold every parameter
 
   DISPPARAMS none{nullptr, nullptr, 0, 0};
   if (!params) params = &none;
