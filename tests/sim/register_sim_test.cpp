@@ -296,6 +296,27 @@ TEST(RegisterSim, ResendsStopAtTheLimit) {
   EXPECT_FALSE(host.Next(300ms));
 }
 
+TEST(RegisterSim, AnswersToTheHostGoBeforeQueuedMessages) {
+  RegisterSimulator sim(Quick());
+  HostLine host(sim.host_path());
+  const std::string first = msg::OperationRequest();
+  const std::string queued = msg::IdKey("LATER");
+  auto a = std::async(std::launch::async, [&] { return sim.Send(first); });
+  ASSERT_EQ(host.NextFrame(false), first);
+  auto b = std::async(std::launch::async, [&] { return sim.Send(queued); });
+  ASSERT_TRUE(tarvo::test::WaitUntil([&] { return sim.QueuedFrames() == 1; }));
+  host.Write(link::StatusFrame());
+  ASSERT_EQ(host.Next()->type, Token::Type::kAck);
+  ASSERT_TRUE(tarvo::test::WaitUntil([&] { return sim.QueuedFrames() == 2; }));
+  host.Write(link::kDleAck);  // for the first frame
+  const auto answer = host.NextFrame();
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(link::HexDump(answer->substr(8, 5)), "06 00 00 00 00 ");
+  EXPECT_EQ(host.NextFrame(), queued);
+  EXPECT_EQ(a.get(), SendStatus::kAcked);
+  EXPECT_EQ(b.get(), SendStatus::kAcked);
+}
+
 TEST(RegisterSim, HostDleNakRejectsTheFrame) {
   RegisterSimulator sim(Quick());
   HostLine host(sim.host_path());

@@ -266,7 +266,7 @@ void RegisterSimulator::Enqueue(std::string body) {
   out->name = msg::Describe(body, false);
   out->frame = link::BuildFrame(body);
   out->body = std::move(body);
-  outbox_.push_back(std::move(out));
+  answers_.push_back(std::move(out));
 }
 
 void RegisterSimulator::Complete(SendStatus status) {
@@ -280,6 +280,11 @@ void RegisterSimulator::Complete(SendStatus status) {
   cv_.notify_all();
   inflight_.reset();
   parser_->inflight_written = false;
+}
+
+std::size_t RegisterSimulator::QueuedFrames() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return outbox_.size() + answers_.size();
 }
 
 bool RegisterSimulator::Request(std::string body, Answer what, std::chrono::milliseconds timeout) {
@@ -664,11 +669,13 @@ void RegisterSimulator::LineThread() {
     Complete(status);
     {
       std::lock_guard<std::mutex> lock(mu_);
-      for (auto& out : outbox_) {
-        out->status = status;
-        out->done = true;
+      for (auto* queue : {&answers_, &outbox_}) {
+        for (auto& out : *queue) {
+          out->status = status;
+          out->done = true;
+        }
+        queue->clear();
       }
-      outbox_.clear();
     }
     cv_.notify_all();
     p.writes.clear();
@@ -724,9 +731,11 @@ void RegisterSimulator::LineThread() {
 
     if (!inflight_ && !silent && line_.open()) {
       std::lock_guard<std::mutex> lock(mu_);
-      if (!outbox_.empty()) {
-        inflight_ = outbox_.front();
-        outbox_.pop_front();
+      // Answers to the host go before the register's own messages.
+      auto& queue = answers_.empty() ? outbox_ : answers_;
+      if (!queue.empty()) {
+        inflight_ = queue.front();
+        queue.pop_front();
         p.writes.push_back({inflight_->frame, inflight_->name, true});
       }
     }

@@ -18,8 +18,9 @@
 //    `ack_timeout_ms` gives up. A frame never follows another write closer
 //    than `turnaround_ms`, because the host reads whatever has arrived in one
 //    go and drops bytes that trail an acknowledgement in the same read.
-//  - Online messages (sales, inquiries, reports ...) are sent with Send();
-//    the register keeps its counters (receipts, amounts, cancels, grand total,
+//  - Online messages (sales, inquiries, reports ...) are sent with Send(),
+//    one frame at a time in call order; answers to host frames go before
+//    them. The register keeps its counters (receipts, amounts, cancels, grand total,
 //    sales per PLU) from every message the host acknowledged.
 //
 // Threads and ownership: the line thread owns the line, the input parser and
@@ -162,6 +163,8 @@ class RegisterSimulator {
   // Sends one body (kind first) and waits until the host acknowledged it or
   // the attempt failed. Counters follow acknowledged messages only.
   SendStatus Send(std::string body);
+  // Frames waiting behind the one in flight (answers and Send() callers).
+  std::size_t QueuedFrames() const;
   // Sends a request and waits for the host's answer to it; false when the
   // frame was not acknowledged or no answer came within `timeout`.
   bool Request(std::string body, Answer what, std::chrono::milliseconds timeout);
@@ -218,7 +221,7 @@ class RegisterSimulator {
   void OnHostControl(std::uint8_t byte, bool after_dle);
   void Complete(SendStatus status);
   void Account(const std::string& body);  // under mu_
-  void Enqueue(std::string body);         // under mu_: a frame without a waiting caller
+  void Enqueue(std::string body);         // under mu_: an answer to the host, nobody waits for it
   std::string AnswerFor(const std::string& body);  // under mu_: the reply a host frame earns
 
   const SimOptions options_;
@@ -241,7 +244,8 @@ class RegisterSimulator {
   bool silent_ = false;
   int nak_next_ = 0;
   int withhold_next_ = 0;
-  std::deque<std::shared_ptr<Outgoing>> outbox_;
+  std::deque<std::shared_ptr<Outgoing>> outbox_;   // Send() callers, in order
+  std::deque<std::shared_ptr<Outgoing>> answers_;  // answers to host frames; sent first
   std::deque<std::string> raw_out_;
   std::vector<std::pair<std::uint64_t, std::string>> host_records_;  // (seq, body)
   std::uint64_t host_seq_ = 0;
