@@ -48,8 +48,13 @@ constexpr std::array<const char*, kLastCode> kTexts = {
 // Where catalogues of the domain "cport" would be installed.
 constexpr const char* kLocaleDir = "/usr/share/locale";
 
-std::once_flag g_texts_once;
-std::array<std::string, kLastCode> g_translated;  // written once under g_texts_once
+// The translated texts, filled once. A function-local static: the module's
+// start-up code translates the texts while the module is being loaded, and a
+// namespace-scope table might only be constructed (emptied) after that.
+std::array<std::string, kLastCode>& Translated() {
+  static std::array<std::string, kLastCode> texts;
+  return texts;
+}
 
 // Codes whose errors never carry an OS error number.
 bool CodeWithoutOsError(int code) {
@@ -69,16 +74,18 @@ std::string Message(int code, int os_error) {
 }  // namespace
 
 void InitComPortTexts() {
-  std::call_once(g_texts_once, [] {
+  static std::once_flag once;
+  std::call_once(once, [] {
     ::bindtextdomain("cport", kLocaleDir);
-    for (int i = 0; i < kLastCode; ++i) g_translated[i] = ::dgettext("cport", kTexts[i]);
+    auto& texts = Translated();
+    for (int i = 0; i < kLastCode; ++i) texts[i] = ::dgettext("cport", kTexts[i]);
   });
 }
 
 std::string ComErrorText(int code) {
   if (code < kFirstCode || code > kLastCode) return {};
   InitComPortTexts();
-  return g_translated[code - 1];
+  return Translated()[code - 1];
 }
 
 EComPort::EComPort(int code, int os_error)
