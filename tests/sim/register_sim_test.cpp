@@ -369,6 +369,22 @@ TEST(RegisterSim, TraceNamesBothDirections) {
   }));
 }
 
+TEST(RegisterSim, WorksOnAGivenDeviceAndNoticesWhenItGoesAway) {
+  tarvo::test::PtyPair far_end;  // the simulator opens the slave like a serial device
+  SimOptions o = Quick();
+  o.device_path = far_end.slave_path();
+  o.baud = 19200;
+  RegisterSimulator sim(o);
+  EXPECT_EQ(sim.host_path(), far_end.slave_path());
+  EXPECT_TRUE(sim.link_path().empty());
+  far_end.WriteMaster(link::LinkResetFrame());
+  EXPECT_EQ(far_end.ReadMasterExactly(2, 5s), link::kDleAck);
+
+  far_end.CloseMaster();
+  ASSERT_TRUE(tarvo::test::WaitUntil([&] { return sim.hung_up(); }));
+  EXPECT_EQ(sim.Send(msg::OperationRequest()), SendStatus::kLineDown);
+}
+
 TEST(RegisterSim, LinksItsPathIntoTheDeviceDirectory) {
   std::string link;
   {
