@@ -20,15 +20,15 @@
 //    go and drops bytes that trail an acknowledgement in the same read.
 //  - Online messages (sales, inquiries, reports ...) are sent with Send(),
 //    one frame at a time in call order; answers to host frames go before
-//    them. The register keeps its counters (receipts, amounts, cancels, grand total,
-//    sales per PLU) from every message the host acknowledged.
+//    them. The register keeps its counters (receipts, amounts, cancels,
+//    grand total, sales per PLU) from every message the host acknowledged.
 //
 // Threads and ownership: the line thread owns the line, the input parser and
-// the frame in flight. Everything shared with callers -- the send queue, the
-// fault settings, the tables, the counters and the recorded host records --
-// sits under one mutex (`mu_`), with a condition variable for the waits of
-// Send() and WaitFor(). Callers are woken with an eventfd. All public
-// methods are thread-safe. The trace callback runs on the line thread and
+// the frame in flight. Everything shared with callers -- the send queues,
+// the fault settings, the tables, the counters and the recorded host records
+// -- sits under one mutex (`mu_`); callers wait on its condition variable
+// (`cv_`) in Send(), WaitFor() and HangUp(), and wake the line thread through
+// an eventfd when they queue work for it. All public methods are thread-safe. The trace callback runs on the line thread and
 // must not call back into the simulator's blocking methods.
 #include <array>
 #include <chrono>
