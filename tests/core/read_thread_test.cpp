@@ -1,0 +1,112 @@
+// The read thread on its own: notifications for entries it cannot serve
+// (port closed, no entry at the index) do not stop it from serving the next.
+#include "core/read_thread.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "core/diag_log.h"
+#include "core/driver_state.h"
+#include "link/frame.h"
+#include "tests/link/hex.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/wait.h"
+
+namespace tarvo::test {
+namespace {
+
+using namespace std::chrono_literals;
+using core::DiagLog;
+using link::test::H;
+
+class ReadThreadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DiagLog::Instance().ResetForTest();
+    dir_ = std::filesystem::temp_directory_path() /
+           ("tarvo-read-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir_);
+    DiagLog::Instance().SetLogDir(dir_.string());
+    DiagLog::Instance().SetTimeSource([] {
+      std::tm tm{};
+      tm.tm_year = 2009 - 1900;
+      tm.tm_mon = 5 - 1;
+      tm.tm_mday = 7;
+      tm.tm_hour = 9;
+      tm.tm_min = 3;
+      tm.tm_sec = 12;
+      return tm;
+    });
+    DiagLog::Instance().RaiseMaxLogSize(5);
+    ASSERT_TRUE(DiagLog::Instance().StartWriter());
+  }
+  void TearDown() override {
+    DiagLog::Instance().ResetForTest();
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+
+  std::string FlushedLog() {
+    DiagLog::Instance().RequestFinalFlush();
+    DiagLog::Instance().WaitIdleForTest();
+    std::ifstream in((dir_ / "KV500M.log").string(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  std::filesystem::path dir_;
+};
+
+TEST_F(ReadThreadTest, AFailingPortIsLoggedAndTheOtherPortsAreServedOn) {
+  core::DriverState driver;
+  PtyPair reg;
+  DeviceDir devices;
+  devices.Link("COM2", reg.slave_path());
+
+  // Entry 0: a logging port that is not open, so every read on it fails.
+  auto closed = std::make_shared<link::TComPort>();
+  closed->SetPort("COM1");
+  auto failing = std::make_shared<core::PortEntry>(closed, 1, nullptr);
+  failing->LogSize = 5;
+  ASSERT_EQ(driver.ports.Append(failing), 0);
+
+  // Entry 1: an open port whose arrivals reach the read thread.
+  auto open = std::make_shared<link::TComPort>();
+  open->SetPort("COM2");
+  open->SetEvents(link::evRxChar);
+  auto working = std::make_shared<core::PortEntry>(open, 2, nullptr);
+  ASSERT_EQ(driver.ports.Append(working), 1);
+
+  auto thread = std::make_unique<core::TReadThread>(driver);
+  open->SetOnRxChar([&](link::TComPort&, std::int32_t count) { thread->PostRxNotify(1, count); });
+  open->OpenDevice();
+
+  thread->PostRxNotify(0, 5);  // the read fails: logged, nothing else
+  thread->PostRxNotify(3, 5);  // no entry at index 3: ignored
+  reg.WriteMaster(H("10 02 9D 41 10 03 FC"));
+  EXPECT_EQ(reg.ReadMasterExactly(2, 10s), link::kDleAck);
+  ASSERT_TRUE(WaitUntil([&] { return !driver.queue.Empty(); }));
+  EXPECT_EQ(driver.queue.Front()->bytes, H("9D 31 41"));
+  {
+    std::lock_guard<std::mutex> lock(failing->rx_mutex);
+    EXPECT_EQ(failing->RxBuffer, "");
+  }
+
+  open->CloseDevice();
+  thread.reset();
+  const std::string text = FlushedLog();
+  EXPECT_EQ(text.find("2009:5:7 9:3:12 COM1: ReadThread ERROR: ReadFile function failed"), 0u)
+      << text;
+  EXPECT_EQ(text.find("COM2"), std::string::npos) << text;  // COM2 does not log
+}
+
+}  // namespace
+}  // namespace tarvo::test
