@@ -123,6 +123,41 @@ TEST_F(CoreTest, AFailingDispatchConsumesTheMessageAndKeepsTimer2Running) {
   EXPECT_TRUE(loop_->TimerEnabled(impl.timer2()));
 }
 
+TEST_F(CoreTest, Timer2IsOffWhileAMessageIsDispatchedAndAWaitInsideDoesNotReenter) {
+  platform::VirtualClock clock;
+  auto& impl = MakeControl(clock);
+  AddRegister(1);
+  ASSERT_EQ(impl.PortOpen(1, 9600, 0, ""), 0);
+  auto entry = impl.Entry(0);
+  entry->RxAge = 1;
+  std::vector<std::pair<platform::Millis, char>> seen;
+  bool enabled_inside = true;
+  std::size_t seen_after_wait = 0;
+  impl.SetMessageHandler([&](const core::QueuedMessage& m) {
+    seen.emplace_back(clock.NowMs(), m.bytes.back());
+    if (seen.size() > 1) return;
+    enabled_inside = loop_->TimerEnabled(impl.timer2());
+    // A handler that waits pumps the loop: Timer1 runs, Timer2 does not.
+    impl.PumpWait(4, [] { return false; });
+    seen_after_wait = seen.size();
+  });
+  const platform::Millis start = clock.NowMs();
+  DriverState::Instance().queue.Push({std::string("\x98" "0a", 3), entry});
+  DriverState::Instance().queue.Push({std::string("\x98" "0b", 3), entry});
+  for (int tick = 0; tick < 3; ++tick) {
+    clock.Advance(100);
+    loop_->ProcessPendingMessages();
+  }
+  EXPECT_FALSE(enabled_inside);
+  EXPECT_EQ(seen_after_wait, 1u);
+  EXPECT_EQ(entry->RxAge.load(), 2);  // Timer1 ticked once inside the wait
+  // Timer2 counts its interval again from the end of the dispatch.
+  const std::vector<std::pair<platform::Millis, char>> expected = {
+      {start + 100, 'a'}, {start + 100 + 4 * 300 + 100, 'b'}};
+  EXPECT_EQ(seen, expected);
+  EXPECT_TRUE(loop_->TimerEnabled(impl.timer2()));
+}
+
 TEST_F(CoreTest, Timer1AgesOnlyInputInProgress) {
   platform::VirtualClock clock;
   auto& impl = MakeControl(clock);
