@@ -18,7 +18,7 @@ using test::Token;
 
 SimOptions Quick() {
   SimOptions o;
-  o.ack_timeout_ms = 300;
+  o.ack_timeout_ms = 3000;
   o.partial_frame_ms = 200;
   return o;
 }

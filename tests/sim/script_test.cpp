@@ -67,7 +67,8 @@ TEST(SimScript, BuiltInDaysAreValidAndCoverTheirCourse) {
   EXPECT_EQ(n841.find("plu_inquiry "), std::string::npos) << "841 uses long inquiries only";
   bool refused_waste = false;
   for (const auto& step : day841.steps) {
-    refused_waste = refused_waste || (step.value("send", "") == "plu_inquiry_long" && step.value("tr", "") == "W");
+    const bool dept_request = step.value("send", "") == "plu_inquiry_long" && step.value("dept", 0) != 0;
+    refused_waste = refused_waste || (dept_request && step.contains("tr") && step["tr"] == "W");
   }
   EXPECT_TRUE(refused_waste);
 

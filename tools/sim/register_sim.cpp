@@ -802,6 +802,10 @@ void RegisterSimulator::LineThread() {
       continue;
     }
     const auto arrived = Clock::now();
+    if (p.state != Parser::State::kIdle && arrived - p.last_byte >= frame_age) {
+      TraceLine("host> ", p.raw, "unfinished frame dropped");  // stale: the new input starts afresh
+      p.Reset();
+    }
     for (const char c : chunk) {
       const auto b = static_cast<std::uint8_t>(c);
       p.last_byte = arrived;
