@@ -88,6 +88,8 @@ TEST_F(E2ETest, RegisterNaksAreAnsweredWithTheSameFrameAgain) {
   sim::RegisterSimulator& reg = AddRegister(3);
   BridgeProcess& b = StartBridge();
   ASSERT_EQ(Init(3, 20)["result"]["Value"], 0);
+  // The identification request has been answered: the NAKs hit the record.
+  ASSERT_TRUE(b.WaitEvent("OnConnect").has_value());
   reg.NakNext(2);
   ASSERT_EQ(b.Method("SendCust", Json{{"port_num", 3}, {"cust_id", "C9"}, {"cust_desc", "x"}})["result"]["Value"], 0);
   ASSERT_TRUE(WaitUntil([&] { return reg.LastCustomerRecord().has_value(); }));
