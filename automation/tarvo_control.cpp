@@ -164,19 +164,19 @@ ULONG TTarvo::Release() {
 
 void TTarvo::DestroyOnOwnerThread() {
   if (destroying_) return;  // a handler of OnDestroy let a reference go
-  if (event_depth_ > 0) {
-    // Released from inside an event handler: the dispatcher or the window
-    // that raised the event is still on the stack.
+  if (busy_ > 0) {
+    // Released from inside a call or an event handler: the method, the
+    // dispatcher or the window notification is still on the stack.
     release_pending_ = true;
     return;
   }
   delete this;
 }
 
-void TTarvo::EnterEvent() { ++event_depth_; }
+void TTarvo::EnterEvent() { ++busy_; }
 
 void TTarvo::LeaveEvent() {
-  if (--event_depth_ == 0 && release_pending_ && !destroying_) {
+  if (--busy_ == 0 && release_pending_ && !destroying_) {
     release_pending_ = false;
     // Back in the loop, with nothing of this control on the stack.
     loop_.Post([this] { DestroyOnOwnerThread(); });
@@ -207,6 +207,13 @@ HRESULT TTarvo::QueryInterface(REFIID riid, void** ppv) {
 template <class Body>
 HRESULT TTarvo::Guarded(Body&& body) {
   if (!OnOwnerThread()) return RPC_E_WRONG_THREAD;
+  // A method that waits for the register pumps the loop, so events (and a
+  // handler that releases the control) can run inside it.
+  struct Busy {
+    TTarvo& self;
+    explicit Busy(TTarvo& t) : self(t) { self.EnterEvent(); }
+    ~Busy() { self.LeaveEvent(); }
+  } busy{*this};
   try {
     return body();
   } catch (...) {

@@ -26,8 +26,9 @@
 // IConnectionPointContainer and connection-point calls from another thread
 // return RPC_E_WRONG_THREAD. QueryInterface, AddRef and Release are
 // free-threaded; a last Release on another thread hands the destruction to
-// the owner thread's loop, and one made from inside an event handler is
-// carried out once the event has returned to the loop.
+// the owner thread's loop, and one made while a call into the control or an
+// event is still on the stack (a handler that lets the control go) is carried
+// out by the loop once that call has returned.
 //
 // Failures: a driver method reports its outcome in Value and returns S_OK;
 // an exception escaping the driver becomes E_UNEXPECTED (or the negative
@@ -237,8 +238,8 @@ class TTarvo final : public ITarvo,
   TConnectionPoint notify_point_;  // IPropertyNotifySink, any number
   std::int32_t sink_changes_ = 0;  // times the event sink was set or cleared
   TEventAdapter adapter_;
-  int event_depth_ = 0;            // sink calls in progress
-  bool release_pending_ = false;   // last reference gone during an event
+  int busy_ = 0;                   // calls into the control and sink calls in progress
+  bool release_pending_ = false;   // last reference gone while busy
   bool destroying_ = false;
 
   // The control window's standard properties.
