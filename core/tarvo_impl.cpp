@@ -142,9 +142,16 @@ void TarvoImpl1::Handshake(PortEntry& entry) {
   // Both flags first, so that an acknowledgement arriving at once is not lost.
   entry.Acked = 0;
   entry.AwaitAck = 1;
-  SendFrame(entry, link::LinkResetFrame());
-  PumpWait(kHandshakeRounds, [&] { return entry.Acked.load() == 1; });
-  entry.AwaitAck = 0;
+  {
+    // A bare ACK counts only while this wait lasts, also when the write or
+    // the wait ends in an error.
+    struct StopAwaiting {
+      PortEntry& entry;
+      ~StopAwaiting() { entry.AwaitAck = 0; }
+    } stop{entry};
+    SendFrame(entry, link::LinkResetFrame());
+    PumpWait(kHandshakeRounds, [&] { return entry.Acked.load() == 1; });
+  }
   // A register that stays silent is not an error: no identification request,
   // hence no connection event.
   if (entry.Acked.load() == 0) return;

@@ -226,6 +226,8 @@ TEST_F(LinkLogTest, InitOnAnOpenPortWhoseLineIsGoneGivesOneAndKeepsTheEntry) {
   EXPECT_EQ(impl.Init(3, 9600, 10, log_dir_.string()), 1);
   ASSERT_EQ(impl.FindPortEntry(3), 0);
   EXPECT_EQ(impl.Entry(0)->LogSize.load(), 10);
+  EXPECT_EQ(impl.Entry(0)->AwaitAck.load(), 0);  // no handshake waits any more
+  EXPECT_EQ(impl.Entry(0)->LastFrame(), link::LinkResetFrame());
   impl.PortClose(3);
   const std::string d = log_dir_.string();
   std::string text;
