@@ -118,6 +118,27 @@ TEST_F(CoreTest, PortCloseResetsTheEntryButKeepsItsPlace) {
   impl.PortClose(9);  // not registered: nothing happens
 }
 
+TEST_F(CoreTest, PortCloseDropsAPartialFrameSoTheReopenedPortStartsClean) {
+  auto& impl = MakeControl();
+  PtyPair& reg = AddRegister(6);
+  ASSERT_EQ(impl.PortOpen(6, 9600, 0, ""), 0);
+  auto entry = impl.Entry(0);
+  reg.WriteMaster(std::string("\x10\x02\x9D", 3));  // a frame that never ends
+  ASSERT_TRUE(WaitUntil([&] { return entry->RxAge.load() == 1; }));
+
+  impl.PortClose(6);
+  EXPECT_EQ(entry->RxAge.load(), 0);
+  {
+    std::lock_guard<std::mutex> lock(entry->rx_mutex);
+    EXPECT_EQ(entry->RxBuffer, "");
+  }
+  ASSERT_EQ(impl.PortOpen(6, 9600, 0, ""), 0);
+  reg.WriteMaster(link::BuildFrame(std::string("\x9D\x41", 2)));
+  EXPECT_EQ(reg.ReadMasterExactly(2, std::chrono::seconds(10)), link::kDleAck);
+  ASSERT_TRUE(WaitUntil([&] { return !DriverState::Instance().queue.Empty(); }));
+  EXPECT_EQ(DriverState::Instance().queue.Front()->bytes, std::string("\x9D" "0" "\x41", 3));
+}
+
 TEST_F(CoreTest, ADestroyedControlTakesItsEntriesAlongAndLeavesOthersAlone) {
   auto& impl = MakeControl();
   AddRegister(1);
