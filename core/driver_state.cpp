@@ -101,6 +101,18 @@ std::optional<QueuedMessage> MessageQueue::Front() const {
 void MessageQueue::Pop() {
   std::lock_guard<std::mutex> lock(mu_);
   if (read_ == write_) return;
+  PopLocked();
+}
+
+std::optional<QueuedMessage> MessageQueue::Take() {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (read_ == write_) return std::nullopt;
+  std::optional<QueuedMessage> message(std::move(ring_[read_]));
+  PopLocked();
+  return message;
+}
+
+void MessageQueue::PopLocked() {
   ring_[read_] = QueuedMessage{};
   read_ = (read_ + 1) % kSlots;
   while (!overflow_.empty() && (write_ + 1) % kSlots != read_) {

@@ -64,6 +64,9 @@ class MessageQueue {
   std::optional<QueuedMessage> Front() const;
   // Consumes slot QueueRead and refills the ring from the overflow list.
   void Pop();
+  // Front and Pop in one step: with controls on several threads, each
+  // message is taken by exactly one of them.
+  std::optional<QueuedMessage> Take();
   int QueueRead() const;
   int QueueWrite() const;
   std::size_t OverflowSize() const;
@@ -75,6 +78,8 @@ class MessageQueue {
   int read_ = 0;
   int write_ = 0;
   std::deque<QueuedMessage> overflow_;
+
+  void PopLocked();  // caller holds mu_; the ring is not empty
 };
 
 struct Curr {

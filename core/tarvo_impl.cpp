@@ -223,8 +223,9 @@ void TarvoImpl1::Timer2Timer() {
   // The message is taken off the queue before it is processed: with several
   // controls on one thread, another control's Timer2 may tick inside this
   // dispatch (a handler that waits pumps the loop) and must not see it again.
-  std::optional<QueuedMessage> message = driver_.queue.Front();
-  driver_.queue.Pop();
+  // Taking it is one step, so controls on other threads never get the same
+  // message (nor skip one).
+  std::optional<QueuedMessage> message = driver_.queue.Take();
   if (message && message_handler_) {
     try {
       message_handler_(*message);
