@@ -311,6 +311,12 @@ bool RegisterSimulator::WaitFor(Answer what, std::uint64_t since,
   });
 }
 
+bool RegisterSimulator::WaitForLinkReset(std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> lock(mu_);
+  cv_.wait_for(lock, timeout, [&] { return link_resets_ > 0 || hung_up_ || stop_; });
+  return link_resets_ > 0;
+}
+
 std::vector<std::string> RegisterSimulator::HostBodies() const {
   std::lock_guard<std::mutex> lock(mu_);
   std::vector<std::string> out;

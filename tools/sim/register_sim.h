@@ -181,6 +181,9 @@ class RegisterSimulator {
   std::optional<msg::CustomerRecord> LastCustomerRecord() const;
   std::optional<msg::ClerkRecord> LastClerkRecord() const;
   int LinkResets() const;
+  // Waits until the host has reset the link (opened the port with its
+  // handshake), the line went down, or `timeout` passed; true on a reset.
+  bool WaitForLinkReset(std::chrono::milliseconds timeout) const;
 
   // Register state.
   Totals totals() const;

@@ -75,8 +75,8 @@ int RunSimulate(const SimulateOptions& options) {
     player = std::thread([&] {
       // A register speaks when spoken to: the script starts once the host
       // has reset the link.
-      while (reg.LinkResets() == 0 && !reg.hung_up())
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      while (!reg.WaitForLinkReset(std::chrono::hours(1)) && !reg.hung_up()) {
+      }
       const sim::ScriptResult result = reg.RunScript(*script);
       if (result.ok) {
         std::cout << "script done: " << result.steps_run << " steps" << std::endl;
