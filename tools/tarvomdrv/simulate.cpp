@@ -4,6 +4,7 @@
 
 #include <signal.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -69,7 +70,8 @@ int RunSimulate(const SimulateOptions& options) {
   if (!reg.link_path().empty()) std::cout << " (linked as " << reg.link_path() << ")";
   std::cout << std::endl;
 
-  int exit_code = 0;
+  std::atomic<int> exit_code{0};
+  std::atomic<bool> finished{false};
   std::thread player;
   if (script) {
     player = std::thread([&] {
@@ -84,13 +86,14 @@ int RunSimulate(const SimulateOptions& options) {
         std::cout << "script stopped at step " << result.failed_step << ": " << result.error << std::endl;
         exit_code = 1;
       }
+      finished = true;
       if (options.exit_after_script) kill(getpid(), SIGTERM);
     });
   }
   int signal_number = 0;
   sigwait(&stop_signals, &signal_number);
   if (player.joinable()) {
-    if (!options.exit_after_script) reg.HangUp();
+    if (!finished) reg.HangUp();  // ends a script that still waits or plays
     player.join();
   }
   return exit_code;
