@@ -165,6 +165,26 @@ TEST_F(ModuleEntryTest, RegistersClassProgIdAndTypeLibrary) {
   EXPECT_LT(at(cls + "\\MiscStatus\\1"), at(cls + "\\Verb\\0"));
 }
 
+TEST_F(ModuleEntryTest, APathWithASpaceIsRegisteredInFull) {
+  // This system has no short file names: both entries carry the full path.
+  TempDir dir;
+  const auto spaced = dir.path() / "Program Files" / "TarvoMDrv.so";
+  std::filesystem::create_directory(spaced.parent_path());
+  std::filesystem::copy_file(Module().path, spaced);
+  void* copy = dlopen(spaced.c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(copy, nullptr) << dlerror();
+  auto register_server = reinterpret_cast<HRESULT (*)()>(dlsym(copy, "DllRegisterServer"));
+  ASSERT_NE(register_server, nullptr);
+  ASSERT_EQ(register_server(), S_OK);
+  const std::string cls = "CLSID\\" + GuidString(CLSID_Tarvo);
+  std::string inproc, bitmap;
+  ASSERT_TRUE(com::registry::GetValue(cls + "\\InprocServer32", "", inproc));
+  ASSERT_TRUE(com::registry::GetValue(cls + "\\ToolboxBitmap32", "", bitmap));
+  EXPECT_EQ(inproc, spaced.string());
+  EXPECT_EQ(bitmap, spaced.string() + ",1");
+  // The copy stays loaded (its code may still be referenced); its file can go.
+}
+
 TEST_F(ModuleEntryTest, RegisteringTwiceEqualsRegisteringOnce) {
   ASSERT_EQ(Module().RegisterServer(), S_OK);
   const std::string once = registry_.Text();
