@@ -67,6 +67,9 @@ void TReadThread::Handle(const platform::ThreadMessage& msg) {
   const int index = static_cast<int>(msg.a);
   std::shared_ptr<PortEntry> entry = driver_.ports.At(index);
   if (!entry) return;  // the entry went away with its control
+  // A notification that was on its way while the port was closed: there is
+  // nothing to read any more, and no error to report.
+  if (!entry->Port->Connected()) return;
   std::lock_guard<std::mutex> lock(entry->rx_mutex);
   EntryContext context(driver_, entry);
   try {
