@@ -7,6 +7,7 @@
 #include <fcntl.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -18,6 +19,17 @@ std::string BinDir() {
   const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
   std::string exe = n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string("./x");
   return exe.substr(0, exe.rfind('/'));
+}
+
+std::string RunCommand(const std::string& command) {
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return "exit=-1";
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+  const int status = ::pclose(pipe);
+  return out + "\nexit=" + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
 }
 
 BridgeProcess::BridgeProcess(const std::vector<std::string>& env) {

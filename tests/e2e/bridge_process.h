@@ -21,6 +21,10 @@ using Json = nlohmann::ordered_json;
 // The folder holding tarvomdrv and TarvoMDrv.so (the test's own folder).
 std::string BinDir();
 
+// Runs a shell command to its end and returns what it printed, followed by
+// a last line "exit=N" with its exit status.
+std::string RunCommand(const std::string& command);
+
 class BridgeProcess {
  public:
   // Starts the bridge; extra environment entries ("NAME=value") are added.

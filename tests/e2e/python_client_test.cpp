@@ -15,17 +15,7 @@ TEST_F(E2ETest, TheReadmePythonClientAnswersAPluInquiry) {
   sim::RegisterSimulator& reg = AddRegister(5);
   const std::string command = "python3 " TARVO_SOURCE_DIR "/tools/examples/pos_client.py --port 5 "
                               "--seconds 8 --program " + BinDir() + "/tarvomdrv 2>&1";
-  auto client = std::async(std::launch::async, [&] {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-    const int status = ::pclose(pipe);
-    out += "\nexit=" + std::to_string(WEXITSTATUS(status));
-    return out;
-  });
+  auto client = std::async(std::launch::async, [&] { return RunCommand(command); });
   ASSERT_TRUE(WaitUntil([&] { return reg.LinkResets() > 0; }, 20s));
   sim::msg::LongInquiry q;
   q.code = "5998";

@@ -12,16 +12,7 @@ namespace {
 TEST_F(E2ETest, BridgeAgainstTheSimulateCommandPlaysA841Day) {
   const std::string command = BinDir() + "/tarvomdrv simulate --port 11 --scenario day841 "
                               "--exit-after-script --quiet --device-dir " + devices_.path() + " 2>&1";
-  auto simulator = std::async(std::launch::async, [&] {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-    out += "\nexit=" + std::to_string(WEXITSTATUS(::pclose(pipe)));
-    return out;
-  });
+  auto simulator = std::async(std::launch::async, [&] { return RunCommand(command); });
   const auto link = std::filesystem::path(devices_.path()) / "COM11";
   ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(link); }, 20s));
 
