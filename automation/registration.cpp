@@ -69,6 +69,14 @@ std::vector<InterfaceEntry> AutomationInterfaces() {
   return result;
 }
 
+// The locale part of the type library's key: its LCID in hexadecimal
+// ("409"), as a type-library registration writes it.
+std::string LocaleKey() {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%x", static_cast<unsigned>(tlb::Library().lcid));
+  return buf;
+}
+
 // Everything registration writes, in order: first the type library with its
 // interfaces (as a type-library registration does), then the class.
 std::vector<Write> RegistrationWrites(const std::string& module_path) {
@@ -76,12 +84,13 @@ std::vector<Write> RegistrationWrites(const std::string& module_path) {
   const std::string lib_id = GuidText(lib.guid);
   const std::string lib_version = VersionText(lib.major, lib.minor);
   const std::string typelib = TypeLibKey();
+  const std::string win32 = typelib + "\\" + LocaleKey() + "\\win32";
   const std::string cls = ClassKey();
   const std::string clsid = GuidText(CLSID_Tarvo);
 
   std::vector<Write> writes = {
       {typelib, "", std::string(lib.help)},
-      {typelib + "\\0\\win32", "", module_path},
+      {win32, "", module_path},
       {typelib + "\\FLAGS", "", std::to_string(lib.libFlags)},
       {typelib + "\\HELPDIR", "", DirectoryOf(module_path)},
   };
@@ -126,8 +135,8 @@ std::vector<std::string> UnregistrationKeys() {
     keys.push_back(iface.key + "\\TypeLib");
     keys.push_back(iface.key);
   }
-  keys.push_back(typelib + "\\0\\win32");
-  keys.push_back(typelib + "\\0");
+  keys.push_back(typelib + "\\" + LocaleKey() + "\\win32");
+  keys.push_back(typelib + "\\" + LocaleKey());
   keys.push_back(typelib + "\\FLAGS");
   keys.push_back(typelib + "\\HELPDIR");
   keys.push_back(typelib);

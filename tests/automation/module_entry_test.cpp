@@ -118,7 +118,7 @@ std::vector<Expected> ExpectedEntries(const std::string& module) {
   const std::string events = "Interface\\" + GuidString(DIID_ITarvoEvents);
   return {
       {typelib, "", "TarvoMDrv Library"},
-      {typelib + "\\0\\win32", "", module},
+      {typelib + "\\409\\win32", "", module},
       {typelib + "\\FLAGS", "", "2"},
       {typelib + "\\HELPDIR", "", dir},
       {itarvo, "", "ITarvo"},
