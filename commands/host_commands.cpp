@@ -76,6 +76,18 @@ bool HostCommands::AwaitAnswer(const std::function<bool()>& done) {
   return impl_.PumpWait(kAnswerRounds, done);
 }
 
+bool HostCommands::SendAwaitingAck(PortEntry& entry, const std::string& frame,
+                                   std::string_view step, bool log_done) {
+  entry.Acked = 0;
+  impl_.SendFrame(entry, frame);
+  if (!AwaitAnswer([&] { return entry.Acked.load() == 1; })) {
+    LogLine(impl_, entry, std::string(step) + ":  Timeout!");
+    return false;
+  }
+  if (log_done) LogLine(impl_, entry, std::string(step) + ":  Done!");
+  return true;
+}
+
 // ---------------------------------------------------------------------------
 
 void HostCommands::SendPlu(std::uint8_t port_num, std::u16string_view plu_code,
@@ -165,13 +177,9 @@ void HostCommands::CurrencyUpload(std::uint8_t port_num, std::u16string_view cur
   }
   LogLine(impl_, *entry, "FunctionKeyDownload:  Done!");
 
-  entry->Acked = 0;
-  SendBody(impl_, *entry, *body);
-  if (!AwaitAnswer([&] { return entry->Acked.load() == 1; })) {
-    LogLine(impl_, *entry, "FunctionKeyUpload:  Timeout!");
+  if (!SendAwaitingAck(*entry, link::BuildFrame(*body), "FunctionKeyUpload")) {
     return finish(kTimeout);
   }
-  LogLine(impl_, *entry, "FunctionKeyUpload:  Done!");
 }
 
 void HostCommands::ClerkUpload(std::uint8_t port_num, std::u16string_view clerk_id,
@@ -200,13 +208,9 @@ void HostCommands::ClerkUpload(std::uint8_t port_num, std::u16string_view clerk_
 
   // Read the clerk table. The wait ends on the register's acknowledgement;
   // the merge uses whatever the clerk table holds at that moment.
-  entry->Acked = 0;
-  impl_.SendFrame(*entry, link::ReadTableFrame(kTableClerks));
-  if (!AwaitAnswer([&] { return entry->Acked.load() == 1; })) {
-    LogLine(impl_, *entry, "ClerkDownload:  Timeout!");
+  if (!SendAwaitingAck(*entry, link::ReadTableFrame(kTableClerks), "ClerkDownload")) {
     return finish(kTimeout);
   }
-  LogLine(impl_, *entry, "ClerkDownload:  Done!");
 
   // Every value is merged; one unknown clerk number stops the write.
   std::optional<Bytes> body = answers.Access([&](core::AnswerData& d) -> std::optional<Bytes> {
@@ -216,13 +220,7 @@ void HostCommands::ClerkUpload(std::uint8_t port_num, std::u16string_view clerk_
   });
   if (!body) return finish(kUnknownClerk);
 
-  entry->Acked = 0;
-  SendBody(impl_, *entry, *body);
-  if (!AwaitAnswer([&] { return entry->Acked.load() == 1; })) {
-    LogLine(impl_, *entry, "ClerkUpload:  Timeout!");
-    return finish(kTimeout);
-  }
-  LogLine(impl_, *entry, "ClerkUpload:  Done!");
+  if (!SendAwaitingAck(*entry, link::BuildFrame(*body), "ClerkUpload")) return finish(kTimeout);
 }
 
 void HostCommands::SetClerkOptions(std::uint8_t port_num, bool entry_code,
@@ -247,11 +245,10 @@ void HostCommands::SetClerkOptions(std::uint8_t port_num, bool entry_code,
   if (default_clerk < 1 || default_clerk > 10) return finish(kBadArgument);
 
   // Read the clerk options table; the wait ends on the acknowledgement and
-  // the response slot is used as it stands then.
-  entry->Acked = 0;
-  impl_.SendFrame(*entry, link::ReadTableFrame(kTableClerkOptions));
-  if (!AwaitAnswer([&] { return entry->Acked.load() == 1; })) {
-    LogLine(impl_, *entry, "GetClerkOptions:  Timeout!");
+  // the response slot is used as it stands then. Its "Done!" line follows
+  // once the options are in place.
+  if (!SendAwaitingAck(*entry, link::ReadTableFrame(kTableClerkOptions), "GetClerkOptions",
+                       /*log_done=*/false)) {
     return finish(kTimeout);
   }
 
@@ -269,13 +266,9 @@ void HostCommands::SetClerkOptions(std::uint8_t port_num, bool entry_code,
   }
   LogLine(impl_, *entry, "GetClerkOptions:  Done!");
 
-  entry->Acked = 0;
-  SendBody(impl_, *entry, *body);
-  if (!AwaitAnswer([&] { return entry->Acked.load() == 1; })) {
-    LogLine(impl_, *entry, "SetClerkOptions:  Timeout!");
+  if (!SendAwaitingAck(*entry, link::BuildFrame(*body), "SetClerkOptions")) {
     return finish(kTimeout);
   }
-  LogLine(impl_, *entry, "SetClerkOptions:  Done!");
 }
 
 void HostCommands::SendClerk(std::uint8_t port_num, std::u16string_view desc,

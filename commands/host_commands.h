@@ -72,6 +72,13 @@ class HostCommands {
   static constexpr int kAnswerRounds = 21;
 
  private:
+  // One table step that ends on the register's acknowledgement: Acked
+  // cleared, `frame` written, the answer wait; "<step>:  Timeout!" when it
+  // runs out, else "<step>:  Done!" (unless `log_done` is false). False on
+  // time-out.
+  bool SendAwaitingAck(core::PortEntry& entry, const std::string& frame, std::string_view step,
+                       bool log_done = true);
+
   core::TarvoImpl1& impl_;
 };
 
