@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/codepage.h"
 #include "platform/com/com_internal.h"
 #include "platform/com/com_runtime.h"
 
@@ -21,7 +22,7 @@ using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
 std::string GuidText(REFGUID guid) {
   OLECHAR text[39];
   StringFromGUID2(guid, text, 39);
-  return tarvo::com::detail::Utf8FromUtf16(text);
+  return tarvo::platform::Utf16ToUtf8(text);
 }
 
 // Loaded modules by path. Handles stay open for the life of the process.
@@ -46,7 +47,7 @@ extern "C" {
 
 HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, CLSID* lpclsid) {
   if (lpszProgID == nullptr || lpclsid == nullptr) return E_INVALIDARG;
-  const std::string progid = tarvo::com::detail::Utf8FromUtf16(lpszProgID);
+  const std::string progid = tarvo::platform::Utf16ToUtf8(lpszProgID);
   std::string text;
   if (progid.empty() || !tarvo::com::registry::GetValue(progid + "\\Clsid", "", text))
     return tarvo::com::detail::Fail(CO_E_CLASSSTRING, kSource,
