@@ -20,10 +20,8 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -36,6 +34,7 @@
 #include "platform/clock.h"
 #include "platform/message_loop.h"
 #include "tests/commands/hex.h"
+#include "tests/support/log_file.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/wait.h"
 
@@ -199,20 +198,9 @@ class CommandsTest : public ::testing::Test {
 
   // The host-call lines of COM3 after the PortOpen line, without time stamps.
   std::vector<std::string> HostLines() {
-    auto& log = core::DiagLog::Instance();
-    log.RequestFinalFlush();
-    log.WaitIdleForTest();
-    std::ifstream in(log.FilePath(), std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    const std::string all = content.str();
+    FlushLog();
     std::vector<std::string> lines;
-    std::size_t pos = 0;
-    while (pos < all.size()) {
-      std::size_t end = all.find("\r\n", pos);
-      if (end == std::string::npos) end = all.size();
-      const std::string line = all.substr(pos, end - pos);
-      pos = end + 2;
+    for (const std::string& line : CrLfLines(ReadWholeFile(core::DiagLog::Instance().FilePath()))) {
       // "Y:M:D h:m:s COM3: text" -- link-level lines carry a prefix first.
       const std::size_t stamp_end = line.find(' ', line.find(' ') + 1);
       if (stamp_end == std::string::npos) continue;

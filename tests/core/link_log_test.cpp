@@ -4,10 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -16,6 +13,7 @@
 #include "core_fixture.h"
 #include "link/frame.h"
 #include "tests/link/hex.h"
+#include "tests/support/log_file.h"
 
 namespace tarvo::test {
 namespace {
@@ -32,24 +30,12 @@ class LinkLogTest : public CoreTest {
  protected:
   void SetUp() override {
     CoreTest::SetUp();
-    DiagLog::Instance().SetTimeSource([] {
-      std::tm tm{};
-      tm.tm_year = 2009 - 1900;
-      tm.tm_mon = 5 - 1;
-      tm.tm_mday = 7;
-      tm.tm_hour = 9;
-      tm.tm_min = 3;
-      tm.tm_sec = 12;
-      return tm;
-    });
+    DiagLog::Instance().SetTimeSource(FixedLogTime);
   }
 
   static std::string Line(const std::string& rest) { return kStamp + rest + "\r\n"; }
 
-  std::string ReadLog() const {
-    std::ifstream in(LogPath(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string ReadLog() const { return ReadWholeFile(LogPath()); }
 
   // Waits until the log file holds exactly `expected`.
   void ExpectLogFile(const std::string& expected) {

@@ -6,10 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,6 +15,7 @@
 #include "core/driver_state.h"
 #include "link/frame.h"
 #include "tests/link/hex.h"
+#include "tests/support/log_file.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/wait.h"
 
@@ -36,16 +34,7 @@ class ReadThreadTest : public ::testing::Test {
            ("tarvo-read-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir_);
     DiagLog::Instance().SetLogDir(dir_.string());
-    DiagLog::Instance().SetTimeSource([] {
-      std::tm tm{};
-      tm.tm_year = 2009 - 1900;
-      tm.tm_mon = 5 - 1;
-      tm.tm_mday = 7;
-      tm.tm_hour = 9;
-      tm.tm_min = 3;
-      tm.tm_sec = 12;
-      return tm;
-    });
+    DiagLog::Instance().SetTimeSource(FixedLogTime);
     DiagLog::Instance().RaiseMaxLogSize(5);
     ASSERT_TRUE(DiagLog::Instance().StartWriter());
   }
@@ -56,10 +45,8 @@ class ReadThreadTest : public ::testing::Test {
   }
 
   std::string FlushedLog() {
-    DiagLog::Instance().RequestFinalFlush();
-    DiagLog::Instance().WaitIdleForTest();
-    std::ifstream in((dir_ / "KV500M.log").string(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    FlushLog();
+    return ReadWholeFile((dir_ / "KV500M.log").string());
   }
 
   std::filesystem::path dir_;

@@ -8,11 +8,8 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +22,7 @@
 #include "link/com_port.h"
 #include "link/frame.h"
 #include "platform/message_loop.h"
+#include "tests/support/log_file.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/wait.h"
 
@@ -188,16 +186,7 @@ class LogCapture {
     dir_ = made;
     auto& log = core::DiagLog::Instance();
     log.ResetForTest();
-    log.SetTimeSource([] {
-      std::tm t{};
-      t.tm_year = 2009 - 1900;
-      t.tm_mon = 4;
-      t.tm_mday = 7;
-      t.tm_hour = 9;
-      t.tm_min = 3;
-      t.tm_sec = 12;
-      return t;
-    });
+    log.SetTimeSource(tarvo::test::FixedLogTime);
     log.SetLogDir(dir_);
     log.RaiseMaxLogSize(500);
     log.StartWriter();
@@ -214,23 +203,13 @@ class LogCapture {
 
   // Every line logged so far ("COM12: text"), made Printable.
   std::vector<std::string> Lines() {
-    auto& log = core::DiagLog::Instance();
-    log.RequestFinalFlush();
-    log.WaitIdleForTest();
-    std::ifstream in(log.FilePath(), std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    const std::string all = content.str();
+    tarvo::test::FlushLog();
     const std::string stamp = "2009:5:7 9:3:12 ";
     std::vector<std::string> lines;
-    std::size_t pos = 0;
-    while (pos < all.size()) {
-      std::size_t end = all.find("\r\n", pos);
-      if (end == std::string::npos) end = all.size();
-      std::string line = all.substr(pos, end - pos);
+    for (std::string line :
+         tarvo::test::CrLfLines(tarvo::test::ReadWholeFile(core::DiagLog::Instance().FilePath()))) {
       if (line.rfind(stamp, 0) == 0) line.erase(0, stamp.size());
       lines.push_back(Printable(line));
-      pos = end + 2;
     }
     return lines;
   }
