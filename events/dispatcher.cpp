@@ -99,14 +99,9 @@ void Dispatcher::Route(Context& c) {
       });
       return;
     }
-    case kKindOpenReceipt: {
-      const auto e = BuildReceipt(c.payload, "OnOpenReceipt");
-      Log(c, e.log);
-      Raise(c, [&](EventReceiver& r) {
-        r.OnOpenReceipt(c.port_num, e.date, e.time, e.clerk_num, e.receipt_num, e.ap_num);
-      });
+    case kKindOpenReceipt:
+      OnReceipt(c, "OnOpenReceipt", &EventReceiver::OnOpenReceipt);
       return;
-    }
     case kKindSell:
     case kKindSell + 1:
     case kKindSell + 2:
@@ -122,14 +117,9 @@ void Dispatcher::Route(Context& c) {
     case kKindTender:
       OnTender(c);
       return;
-    case kKindCloseReceipt: {
-      const auto e = BuildReceipt(c.payload, "OnCloseReceipt");
-      Log(c, e.log);
-      Raise(c, [&](EventReceiver& r) {
-        r.OnCloseReceipt(c.port_num, e.date, e.time, e.clerk_num, e.receipt_num, e.ap_num);
-      });
+    case kKindCloseReceipt:
+      OnReceipt(c, "OnCloseReceipt", &EventReceiver::OnCloseReceipt);
       return;
-    }
     case kKindPaidInOut: {
       const auto e = BuildPaidInOut(c.payload);
       Log(c, e.log);
@@ -139,14 +129,9 @@ void Dispatcher::Route(Context& c) {
       });
       return;
     }
-    case kKindCancelReceipt: {
-      const auto e = BuildReceipt(c.payload, "OnCancelReceipt");
-      Log(c, e.log);
-      Raise(c, [&](EventReceiver& r) {
-        r.OnCancelReceipt(c.port_num, e.date, e.time, e.clerk_num, e.receipt_num, e.ap_num);
-      });
+    case kKindCancelReceipt:
+      OnReceipt(c, "OnCancelReceipt", &EventReceiver::OnCancelReceipt);
       return;
-    }
     case kKindCustInquiry:
       OnCustInquiry(c);
       return;
@@ -181,6 +166,14 @@ void Dispatcher::Route(Context& c) {
       // anything unknown) are consumed without a trace.
       return;
   }
+}
+
+void Dispatcher::OnReceipt(Context& c, std::string_view event, ReceiptHandler handler) {
+  const auto e = BuildReceipt(c.payload, event);
+  Log(c, e.log);
+  Raise(c, [&](EventReceiver& r) {
+    (r.*handler)(c.port_num, e.date, e.time, e.clerk_num, e.receipt_num, e.ap_num);
+  });
 }
 
 void Dispatcher::OnTableTransfer(Context& c) {

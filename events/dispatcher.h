@@ -87,6 +87,12 @@ class Dispatcher {
   void OnModifyRequest(Context& c);
   void OnItemLine(Context& c, bool waste);
   void OnTender(Context& c);
+  // Opening, closing and cancelling a receipt: one record, logged and handed
+  // to the receiver's `handler`; `event` names the event and starts the line.
+  using ReceiptHandler = void (EventReceiver::*)(std::uint8_t, const std::string&,
+                                                 const std::string&, std::uint8_t, std::int32_t,
+                                                 const std::string&);
+  void OnReceipt(Context& c, std::string_view event, ReceiptHandler handler);
 
   bool Mode650() const { return impl_.Mode650 != 0; }
   void Log(Context& c, std::string_view text);
