@@ -386,6 +386,10 @@ std::vector<Clerk> RegisterSimulator::Clerks() const { return ParseTable7(Table(
 
 msg::CheckData RegisterSimulator::Check() const {
   std::lock_guard<std::mutex> lock(mu_);
+  return CheckLocked();
+}
+
+msg::CheckData RegisterSimulator::CheckLocked() const {
   msg::CheckData c;
   c.receipt_no = totals_.receipt_no;
   c.receipt_amount = totals_.receipt_open ? totals_.receipt_amount : totals_.last_receipt_amount;
@@ -508,18 +512,7 @@ void RegisterSimulator::Account(const std::string& body) {
 // The frame a host message earns besides its acknowledgement ("" for none).
 std::string RegisterSimulator::AnswerFor(const std::string& body) {
   const std::uint8_t kind = U8(body[0]);
-  if (kind == msg::kHostCheckRequest) {
-    msg::CheckData c;
-    c.receipt_no = totals_.receipt_no;
-    c.receipt_amount = totals_.receipt_open ? totals_.receipt_amount : totals_.last_receipt_amount;
-    c.cancels = totals_.cancels;
-    c.clerk_code = totals_.clerk_code;
-    c.key_position = options_.key_position;
-    c.status_digit = options_.status_digit;
-    c.ap = options_.ap;
-    c.opened_day = opened_day_;
-    return msg::CheckAnswer(c);
-  }
+  if (kind == msg::kHostCheckRequest) return msg::CheckAnswer(CheckLocked());
   if (kind != msg::kTableTransfer || body.size() < link::kTableDataOffset) return {};
   const std::uint8_t f0 = U8(body[8]);
   const std::uint8_t table = U8(body[12]);

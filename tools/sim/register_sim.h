@@ -226,6 +226,7 @@ class RegisterSimulator {
   void Account(const std::string& body);  // under mu_
   void Enqueue(std::string body);         // under mu_: an answer to the host, nobody waits for it
   std::string AnswerFor(const std::string& body);  // under mu_: the reply a host frame earns
+  msg::CheckData CheckLocked() const;              // under mu_: the check answer's data
 
   const SimOptions options_;
   SimLine line_;                // line thread only (after construction)
