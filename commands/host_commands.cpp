@@ -90,19 +90,26 @@ bool HostCommands::SendAwaitingAck(PortEntry& entry, const std::string& frame,
 
 // ---------------------------------------------------------------------------
 
+// The start every command shares: Value := 0 and the port's entry; without a
+// registered port Value := 3 and no entry (nothing is logged or sent then).
+std::shared_ptr<core::PortEntry> HostCommands::Begin(std::uint8_t port_num, std::int32_t& Value) {
+  Value = kOk;
+  const int index = impl_.FindPortEntry(port_num);
+  if (index < 0) {
+    Value = kPortNotOpen;
+    return nullptr;
+  }
+  return impl_.Entry(index);
+}
+
 void HostCommands::SendPlu(std::uint8_t port_num, std::u16string_view plu_code,
                            std::u16string_view desc, std::uint8_t group1, std::uint8_t group2,
                            std::uint8_t group3, std::u16string_view status,
                            std::u16string_view vtsz, std::u16string_view link,
                            std::int32_t price1, std::int32_t price2, std::int32_t price3,
                            std::int32_t& Value) {
-  Value = kOk;
-  const int index = impl_.FindPortEntry(port_num);
-  if (index < 0) {
-    Value = kPortNotOpen;
-    return;
-  }
-  const auto entry = impl_.Entry(index);
+  const auto entry = Begin(port_num, Value);
+  if (!entry) return;
   const PluFields fields{plu_code, desc, group1, group2, group3, status,
                          vtsz,     link, price1, price2, price3};
   // The layout follows the form of the port's last PLU inquiry: long until
@@ -114,13 +121,8 @@ void HostCommands::SendPlu(std::uint8_t port_num, std::u16string_view plu_code,
 
 void HostCommands::SendCust(std::uint8_t port_num, std::u16string_view cust_id,
                             std::u16string_view cust_desc, std::int32_t& Value) {
-  Value = kOk;
-  const int index = impl_.FindPortEntry(port_num);
-  if (index < 0) {
-    Value = kPortNotOpen;
-    return;
-  }
-  const auto entry = impl_.Entry(index);
+  const auto entry = Begin(port_num, Value);
+  if (!entry) return;
   LogLine(impl_, *entry, "SendCust " + Text(cust_id) + " " + Text(cust_desc));
   SendBody(impl_, *entry, BuildCustomerRecord(cust_id, cust_desc));
 }
@@ -130,13 +132,8 @@ void HostCommands::SendCust(std::uint8_t port_num, std::u16string_view cust_id,
 void HostCommands::CurrencyUpload(std::uint8_t port_num, std::u16string_view cur_id,
                                   std::u16string_view desc, std::u16string_view rate,
                                   std::u16string_view nod, std::int32_t& Value) {
-  Value = kOk;
-  const int index = impl_.FindPortEntry(port_num);
-  if (index < 0) {
-    Value = kPortNotOpen;
-    return;
-  }
-  const auto entry = impl_.Entry(index);
+  const auto entry = Begin(port_num, Value);
+  if (!entry) return;
   auto& answers = impl_.driver().answers;
   LogLine(impl_, *entry,
           "CurrencyUpload " + Text(cur_id) + "  " + Text(desc) + "  " + Text(rate) + "  " +
@@ -185,13 +182,8 @@ void HostCommands::CurrencyUpload(std::uint8_t port_num, std::u16string_view cur
 void HostCommands::ClerkUpload(std::uint8_t port_num, std::u16string_view clerk_id,
                                std::u16string_view desc, std::u16string_view secret_code,
                                std::u16string_view status, std::int32_t& Value) {
-  Value = kOk;
-  const int index = impl_.FindPortEntry(port_num);
-  if (index < 0) {
-    Value = kPortNotOpen;
-    return;
-  }
-  const auto entry = impl_.Entry(index);
+  const auto entry = Begin(port_num, Value);
+  if (!entry) return;
   auto& answers = impl_.driver().answers;
   LogLine(impl_, *entry,
           "ClerkUpload " + Text(clerk_id) + "  " + Text(desc) + "  " + Text(secret_code) + "  " +
@@ -226,13 +218,8 @@ void HostCommands::ClerkUpload(std::uint8_t port_num, std::u16string_view clerk_
 void HostCommands::SetClerkOptions(std::uint8_t port_num, bool entry_code,
                                    std::uint8_t default_clerk, bool stay_down,
                                    std::int32_t& Value) {
-  Value = kOk;
-  const int index = impl_.FindPortEntry(port_num);
-  if (index < 0) {
-    Value = kPortNotOpen;
-    return;
-  }
-  const auto entry = impl_.Entry(index);
+  const auto entry = Begin(port_num, Value);
+  if (!entry) return;
   auto& answers = impl_.driver().answers;
   LogLine(impl_, *entry,
           "SetClerkOptions " + TrueFalse(entry_code) + "  " + Num(default_clerk) + "  " +
@@ -273,13 +260,8 @@ void HostCommands::SetClerkOptions(std::uint8_t port_num, bool entry_code,
 
 void HostCommands::SendClerk(std::uint8_t port_num, std::u16string_view desc,
                              std::u16string_view status, std::int32_t& Value) {
-  Value = kOk;
-  const int index = impl_.FindPortEntry(port_num);
-  if (index < 0) {
-    Value = kPortNotOpen;
-    return;
-  }
-  const auto entry = impl_.Entry(index);
+  const auto entry = Begin(port_num, Value);
+  if (!entry) return;
   LogLine(impl_, *entry, "SendClerk " + Text(desc) + " " + Text(status));
   // The secret code goes back as the register sent it with its login request
   // (or as the last clerk upload left it). Without any clerk record there is
@@ -333,13 +315,8 @@ void HostCommands::GetStatus(std::uint8_t port_num, bool& day_open, std::int32_t
 }
 
 void HostCommands::EcrCheck(std::uint8_t port_num, EcrCheckResult& result, std::int32_t& Value) {
-  Value = kOk;
-  const int index = impl_.FindPortEntry(port_num);
-  if (index < 0) {
-    Value = kPortNotOpen;
-    return;
-  }
-  const auto entry = impl_.Entry(index);
+  const auto entry = Begin(port_num, Value);
+  if (!entry) return;
   auto& answers = impl_.driver().answers;
   LogLine(impl_, *entry, "EcrCheck");
   SendBody(impl_, *entry, BuildCheckRequest());
@@ -370,26 +347,16 @@ void HostCommands::EcrCheck(std::uint8_t port_num, EcrCheckResult& result, std::
 
 void HostCommands::OperationEnabled(std::uint8_t port_num, bool en, std::u16string_view disp_msg,
                                     std::int32_t& Value) {
-  Value = kOk;
-  const int index = impl_.FindPortEntry(port_num);
-  if (index < 0) {
-    Value = kPortNotOpen;
-    return;
-  }
-  const auto entry = impl_.Entry(index);
+  const auto entry = Begin(port_num, Value);
+  if (!entry) return;
   LogLine(impl_, *entry, std::string("OperationEnabled ") + (en ? "-1" : "0") + " " +
                              Text(disp_msg));
   SendBody(impl_, *entry, BuildOperationMessage(en, disp_msg));
 }
 
 void HostCommands::SendClear(std::uint8_t port_num, std::int32_t& Value) {
-  Value = kOk;
-  const int index = impl_.FindPortEntry(port_num);
-  if (index < 0) {
-    Value = kPortNotOpen;
-    return;
-  }
-  const auto entry = impl_.Entry(index);
+  const auto entry = Begin(port_num, Value);
+  if (!entry) return;
   LogLine(impl_, *entry, "SendClear");
   SendBody(impl_, *entry, BuildCheckRequest());
 }

@@ -72,6 +72,8 @@ class HostCommands {
   static constexpr int kAnswerRounds = 21;
 
  private:
+  // Value := 0 and the port's entry, or Value := 3 and none.
+  std::shared_ptr<core::PortEntry> Begin(std::uint8_t port_num, std::int32_t& Value);
   // One table step that ends on the register's acknowledgement: Acked
   // cleared, `frame` written, the answer wait; "<step>:  Timeout!" when it
   // runs out, else "<step>:  Done!" (unless `log_done` is false). False on
