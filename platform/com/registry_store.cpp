@@ -1,11 +1,5 @@
-// The registry stand-in: one text file in the registry-export format.
-//
-//   Windows Registry Editor Version 5.00
-//   <blank line>
-//   [HKEY_CLASSES_ROOT\Some\Key]
-//   @="default value"
-//   "Name"="value"
-//   <blank line>
+// The registry stand-in: one text file in the registry-export format (its
+// text and model are in registry_format.h).
 //
 // Each change takes an exclusive lock on "<store>.lock", reads the store,
 // changes it, writes a temporary file in the same directory, syncs it and
@@ -28,55 +22,12 @@
 
 #include "platform/com/com_internal.h"
 #include "platform/com/com_runtime.h"
+#include "platform/com/registry_format.h"
 
 namespace tarvo::com::registry {
 namespace {
 
-constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
-constexpr std::string_view kRoot = "HKEY_CLASSES_ROOT";
 constexpr std::string_view kSource = "TarvoMDrv registry";
-
-struct Value {
-  std::string name;  // "" is the default value
-  std::string data;  // the text, or the raw right-hand side when !text
-  bool text = true;
-};
-
-struct Key {
-  std::string path;  // as between the brackets, e.g. "HKEY_CLASSES_ROOT\CLSID"
-  std::vector<Value> values;
-};
-
-using Store = std::vector<Key>;
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
-
-// "CLSID\{x}\" -> "HKEY_CLASSES_ROOT\CLSID\{x}"; empty when there is no key.
-std::string FullPath(std::string_view key) {
-  while (!key.empty() && key.front() == '\\') key.remove_prefix(1);
-  while (!key.empty() && key.back() == '\\') key.remove_suffix(1);
-  if (key.empty()) return {};
-  return std::string(kRoot) + "\\" + std::string(key);
-}
-
-Key* FindKey(Store& store, std::string_view path) {
-  for (Key& k : store)
-    if (SameName(k.path, path)) return &k;
-  return nullptr;
-}
-
-Value* FindValue(Key& key, std::string_view name) {
-  for (Value& v : key.values)
-    if (SameName(v.name, name)) return &v;
-  return nullptr;
-}
 
 bool HasSubkeys(const Store& store, std::string_view path) {
   for (const Key& k : store)
@@ -84,104 +35,6 @@ bool HasSubkeys(const Store& store, std::string_view path) {
         SameName(std::string_view(k.path).substr(0, path.size()), path))
       return true;
   return false;
-}
-
-// --- text format -----------------------------------------------------------------
-
-std::string Quote(std::string_view text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '\\' || c == '"') out.push_back('\\');
-    out.push_back(c);
-  }
-  out.push_back('"');
-  return out;
-}
-
-// Reads a quoted string at `pos` (at the opening quote); advances past it.
-bool Unquote(std::string_view line, std::size_t& pos, std::string& out) {
-  out.clear();
-  if (pos >= line.size() || line[pos] != '"') return false;
-  for (++pos; pos < line.size(); ++pos) {
-    char c = line[pos];
-    if (c == '"') {
-      ++pos;
-      return true;
-    }
-    if (c == '\\' && pos + 1 < line.size()) c = line[++pos];
-    out.push_back(c);
-  }
-  return false;
-}
-
-Store Parse(std::string_view content) {
-  Store store;
-  Key* current = nullptr;
-  std::vector<std::string_view> lines;
-  for (std::size_t start = 0; start < content.size();) {
-    std::size_t end = content.find('\n', start);
-    if (end == std::string_view::npos) end = content.size();
-    std::string_view line = content.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back(line);
-    start = end + 1;
-  }
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    std::string_view line = lines[i];
-    if (line.empty() || line.front() == ';' || line == kHeader || line == "REGEDIT4") continue;
-    if (line.front() == '[') {
-      current = nullptr;
-      if (line.back() != ']' || line.size() < 3 || line[1] == '-') continue;
-      const std::string path(line.substr(1, line.size() - 2));
-      current = FindKey(store, path);
-      if (current == nullptr) current = &store.emplace_back(Key{path, {}});
-      continue;
-    }
-    if (current == nullptr) continue;
-    Value value;
-    std::size_t pos = 0;
-    if (line.front() == '@') {
-      pos = 1;
-    } else if (!Unquote(line, pos, value.name)) {
-      continue;
-    }
-    if (pos >= line.size() || line[pos] != '=') continue;
-    ++pos;
-    if (pos < line.size() && line[pos] == '"') {
-      if (!Unquote(line, pos, value.data)) continue;
-    } else {
-      // Another value type (dword:, hex:...), kept as written, with its
-      // continuation lines.
-      value.text = false;
-      value.data = std::string(line.substr(pos));
-      while (!value.data.empty() && value.data.back() == '\\' && i + 1 < lines.size()) {
-        value.data += "\n";
-        value.data += lines[++i];
-      }
-    }
-    if (Value* old = FindValue(*current, value.name)) {
-      *old = std::move(value);
-    } else {
-      current->values.push_back(std::move(value));
-    }
-  }
-  return store;
-}
-
-std::string Serialize(const Store& store) {
-  std::string out(kHeader);
-  out += "\n\n";
-  for (const Key& key : store) {
-    out += "[" + key.path + "]\n";
-    for (const Value& v : key.values) {
-      out += v.name.empty() ? std::string("@") : Quote(v.name);
-      out += "=";
-      out += v.text ? Quote(v.data) : v.data;
-      out += "\n";
-    }
-    out += "\n";
-  }
-  return out;
 }
 
 // --- file access -------------------------------------------------------------------
@@ -270,7 +123,7 @@ Store Load() {
   std::string content;
   int err = 0;
   ReadFile(StorePath(), content, err);
-  return Parse(content);
+  return ParseStore(content);
 }
 
 // One locked read-modify-write. `change` returns S_OK/S_FALSE for "applied"
@@ -290,7 +143,7 @@ HRESULT Modify(const std::function<HRESULT(Store&, bool& changed)>& change) {
   std::string content;
   int err = 0;
   if (!ReadFile(path, content, err)) return FailErrno(err, "cannot read", path);
-  Store store = Parse(content);
+  Store store = ParseStore(content);
   bool changed = false;
   const HRESULT result = change(store, changed);
   if (FAILED(result) || !changed) return result;
@@ -300,7 +153,7 @@ HRESULT Modify(const std::function<HRESULT(Store&, bool& changed)>& change) {
   if (out.get() < 0) return FailErrno(errno, "cannot create a temporary file beside", path);
   struct stat st {};
   const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-  if (::fchmod(out.get(), mode) != 0 || !WriteAll(out.get(), Serialize(store)) ||
+  if (::fchmod(out.get(), mode) != 0 || !WriteAll(out.get(), SerializeStore(store)) ||
       ::fsync(out.get()) != 0 || ::close(out.release()) != 0 ||
       ::rename(temp.c_str(), path.c_str()) != 0) {
     const int e = errno;
@@ -312,20 +165,15 @@ HRESULT Modify(const std::function<HRESULT(Store&, bool& changed)>& change) {
   return result;
 }
 
-HRESULT EnsureKey(Store& store, const std::string& full, bool& changed) {
-  // Parents first, so that the file reads top-down.
-  for (std::size_t sep = full.find('\\'); ; sep = full.find('\\', sep + 1)) {
-    const std::string prefix = full.substr(0, sep);
-    if (prefix.size() > kRoot.size() && FindKey(store, prefix) == nullptr) {
-      store.push_back(Key{prefix, {}});
-      changed = true;
-    }
-    if (sep == std::string::npos) break;
-  }
-  return S_OK;
-}
-
 HRESULT BadKey() { return detail::Fail(E_INVALIDARG, kSource, "empty registry key name"); }
+
+// The file holds one name or value per line; a line break would cut the text
+// and let the rest of it read as keys and values of its own.
+HRESULT LineBreak(std::string_view what, std::string_view key) {
+  return detail::Fail(E_INVALIDARG, kSource,
+                      std::string(what) + " of registry key " + std::string(key) +
+                          " holds a line break, which the registry file cannot store");
+}
 
 }  // namespace
 
@@ -349,26 +197,21 @@ std::string StorePath() {
 HRESULT CreateKey(const std::string& key) {
   const std::string full = FullPath(key);
   if (full.empty()) return BadKey();
-  return Modify([&](Store& store, bool& changed) { return EnsureKey(store, full, changed); });
+  if (!FitsOnOneLine(full)) return LineBreak("the name", key);
+  return Modify([&](Store& store, bool& changed) {
+    changed = EnsureKey(store, full);
+    return S_OK;
+  });
 }
 
 HRESULT SetValue(const std::string& key, const std::string& name, const std::string& value) {
   const std::string full = FullPath(key);
   if (full.empty()) return BadKey();
+  if (!FitsOnOneLine(full)) return LineBreak("the name", key);
+  if (!FitsOnOneLine(name)) return LineBreak("a value name", key);
+  if (!FitsOnOneLine(value)) return LineBreak("the value " + (name.empty() ? "@" : name), key);
   return Modify([&](Store& store, bool& changed) {
-    EnsureKey(store, full, changed);
-    Key& k = *FindKey(store, full);
-    if (Value* v = FindValue(k, name)) {
-      if (!v->text || v->data != value) changed = true;
-      v->text = true;
-      v->data = value;
-    } else if (name.empty()) {
-      k.values.insert(k.values.begin(), Value{"", value, true});  // the default comes first
-      changed = true;
-    } else {
-      k.values.push_back(Value{name, value, true});
-      changed = true;
-    }
+    changed = SetTextValue(store, full, name, value);
     return S_OK;
   });
 }
@@ -408,7 +251,7 @@ HRESULT DeleteKey(const std::string& key) {
 
 std::vector<std::string> Keys() {
   std::vector<std::string> out;
-  const std::string prefix = std::string(kRoot) + "\\";
+  const std::string prefix = std::string(kClassesRoot) + "\\";
   for (const Key& k : Load())
     if (k.path.size() > prefix.size() &&
         SameName(std::string_view(k.path).substr(0, prefix.size()), prefix))

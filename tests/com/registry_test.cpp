@@ -12,6 +12,15 @@
 #include <string>
 
 #include "platform/com/com_runtime.h"
+#include "platform/com/registry_format.h"
+
+namespace tarvo::com::registry {
+// Readable failure messages for the model.
+void PrintTo(const Value& v, std::ostream* os) {
+  *os << (v.text ? "text " : "raw ") << ::testing::PrintToString(v.name) << "="
+      << ::testing::PrintToString(v.data);
+}
+}  // namespace tarvo::com::registry
 
 namespace {
 
@@ -119,6 +128,89 @@ TEST_F(RegistryTest, ReadsFilesWrittenByOthers) {
             "\n"
             "[HKEY_CLASSES_ROOT\\TARVOMDRV.TARVO]\n"
             "\n");
+}
+
+// Names and values are written one per line: a line break in one of them
+// would cut it short and let the rest read as keys and values of their own.
+TEST_F(RegistryTest, RefusesLineBreaksAndLeavesTheFileAsItWas) {
+  ASSERT_EQ(reg::SetValue("Kept", "", "old"), S_OK);
+  const std::string before = ReadAll(store_);
+  struct Case {
+    const char* key;
+    const char* name;
+    const char* value;
+  };
+  const Case cases[] = {
+      {"Kept", "", "two\nlines"},
+      {"Kept", "", "x\"\r\n[HKEY_CLASSES_ROOT\\Injected]\r\n@=\"y"},
+      {"Kept", "", "ends in CR\r"},
+      {"Kept", "Na\nme", "v"},
+      {"Kept\n[HKEY_CLASSES_ROOT\\Injected", "", "v"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(std::string(c.key) + "|" + c.name + "|" + c.value));
+    EXPECT_EQ(reg::SetValue(c.key, c.name, c.value), E_INVALIDARG);
+    IErrorInfo* info = nullptr;
+    ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+    BSTR text = nullptr;
+    info->GetDescription(&text);
+    EXPECT_NE(tarvo::com::BstrText(text).find(u"line break"), std::u16string::npos);
+    SysFreeString(text);
+    info->Release();
+  }
+  EXPECT_EQ(reg::CreateKey("A\rB"), E_INVALIDARG);
+  EXPECT_EQ(ReadAll(store_), before);
+  EXPECT_EQ(reg::Keys(), (std::vector<std::string>{"Kept"}));
+}
+
+// A raw value whose continuation backslash is the last thing in the file
+// ends there; the next write must not join the following value to it.
+TEST_F(RegistryTest, RawValueCutOffAtTheEndKeepsTheNextWriteApart) {
+  fs::create_directories(store_.parent_path());
+  std::ofstream(store_, std::ios::binary) << "Windows Registry Editor Version 5.00\r\n\r\n"
+                                             "[HKEY_CLASSES_ROOT\\K]\r\n"
+                                             "\"Blob\"=hex:01,02,\\";
+  ASSERT_EQ(reg::SetValue("K", "Next", "1"), S_OK);
+  ASSERT_EQ(reg::SetValue("Other", "", "2"), S_OK);
+  std::string value;
+  ASSERT_TRUE(reg::GetValue("K", "Next", value));
+  EXPECT_EQ(value, "1");
+  ASSERT_TRUE(reg::GetValue("K", "Blob", value));
+  EXPECT_EQ(value, "hex:01,02,");
+  ASSERT_TRUE(reg::GetValue("Other", "", value));
+  EXPECT_EQ(value, "2");
+}
+
+// The file's text and its model: what is written reads back the same, also
+// for files that other tools wrote with CR line ends and stray CRs.
+TEST(RegistryFormat, WhatIsWrittenReadsBackTheSame) {
+  const char* texts[] = {
+      "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CLASSES_ROOT\\A]\r\n@=\"x\\\\y\\\"z\"\r\n"
+      "\"N\"=dword:00000001\r\r\n\"B\"=hex:01,\\\r\n  02,\\\r\n\r\n[HKEY_CLASSES_ROOT\\B]\r\n",
+      "[HKEY_CLASSES_ROOT\\A]\n\"R\"=hex:01,\\",
+      "[HKEY_CLASSES_ROOT\\A]\n\"R\"=hex:\\\n03,\\\n",
+      "[A]\n\"v\"=\"1\"\n[a]\n\"V\"=raw\n\"\"=\"default\"\n",
+  };
+  for (const char* text : texts) {
+    SCOPED_TRACE(::testing::PrintToString(std::string(text)));
+    const reg::Store parsed = reg::ParseStore(text);
+    const std::string written = reg::SerializeStore(parsed);
+    EXPECT_EQ(reg::ParseStore(written), parsed);
+    EXPECT_EQ(reg::SerializeStore(reg::ParseStore(written)), written);
+  }
+  const reg::Store parsed = reg::ParseStore(texts[0]);
+  ASSERT_EQ(parsed.size(), 2u);
+  EXPECT_EQ(parsed[0].values,
+            (std::vector<reg::Value>{{"", "x\\y\"z", true},
+                                     {"N", "dword:00000001", false},
+                                     {"B", "hex:01,\\\n  02,\\\n", false}}));
+  EXPECT_EQ(reg::ParseStore(texts[1])[0].values, (std::vector<reg::Value>{{"R", "hex:01,", false}}));
+  // Keys and names compare case-insensitively; the first spelling stays.
+  const reg::Store merged = reg::ParseStore(texts[3]);
+  ASSERT_EQ(merged.size(), 1u);
+  EXPECT_EQ(merged[0].path, "A");
+  EXPECT_EQ(merged[0].values,
+            (std::vector<reg::Value>{{"V", "raw", false}, {"", "default", true}}));
 }
 
 TEST_F(RegistryTest, DeleteKeepsKeysWithSubkeys) {
