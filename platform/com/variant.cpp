@@ -298,8 +298,10 @@ HRESULT StoreNumber(const Number& n, VARTYPE vt, VARIANT& out) {
       if (n.kind == Number::kCurrency) {
         scaled = n.currency;
       } else if (n.kind == Number::kWhole) {
+        // Checked before scaling: a whole number read from text has up to 36
+        // digits, and 10^36 * 10000 does not fit even 128 bits.
+        if (n.whole < INT64_MIN / 10000 || n.whole > INT64_MAX / 10000) return DISP_E_OVERFLOW;
         scaled = n.whole * 10000;
-        if (scaled < INT64_MIN || scaled > INT64_MAX) return DISP_E_OVERFLOW;
       } else if (!RealToWhole(n.real * 10000.0, INT64_MIN, INT64_MAX, scaled)) {
         return DISP_E_OVERFLOW;
       }

@@ -285,6 +285,14 @@ TEST(VariantChangeType, FollowsTheAutomationCoercionRules) {
       {VT_BSTR, u"1e999", VT_R8, DISP_E_OVERFLOW, ""},
       {VT_BSTR, u"0.25", VT_R8, S_OK, "0.250000"},
       {VT_BSTR, u"12.5", VT_CY, S_OK, "cy 125000"},
+      // Currency holds whole numbers up to 922337203685477; longer digit
+      // strings overflow instead of wrapping.
+      {VT_BSTR, u"922337203685477", VT_CY, S_OK, "cy 9223372036854770000"},
+      {VT_BSTR, u"-922337203685477", VT_CY, S_OK, "cy -9223372036854770000"},
+      {VT_BSTR, u"922337203685478", VT_CY, DISP_E_OVERFLOW, ""},
+      {VT_BSTR, u"-922337203685478", VT_CY, DISP_E_OVERFLOW, ""},
+      {VT_BSTR, u"12345678901234567890123456789012345", VT_CY, DISP_E_OVERFLOW, ""},
+      {VT_BSTR, u"-999999999999999999999999999999999999", VT_CY, DISP_E_OVERFLOW, ""},
       // Booleans.
       {VT_I4, 5, VT_BOOL, S_OK, "bool -1"},
       {VT_I4, 0, VT_BOOL, S_OK, "bool 0"},
