@@ -124,10 +124,11 @@ Store ParseStore(std::string_view content) {
         value.data += "\n";
         value.data += lines[++i];
       }
-      // A continuation cut off by the end of the file: the value ends here.
-      // Kept, the backslash would join the line written after it to this
-      // value the next time the file is read.
-      if (!value.data.empty() && value.data.back() == '\\') value.data.pop_back();
+      // A continuation cut off by the end of the file: the value ends here,
+      // without the backslashes at its end. Kept, a trailing backslash would
+      // join the line written after it to this value the next time the file
+      // is read.
+      while (!value.data.empty() && value.data.back() == '\\') value.data.pop_back();
     }
     if (Value* old = FindValue(*current, value.name)) {
       *old = std::move(value);
