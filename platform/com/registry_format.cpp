@@ -125,10 +125,12 @@ Store ParseStore(std::string_view content) {
         value.data += lines[++i];
       }
       // A continuation cut off by the end of the file: the value ends here,
-      // without the backslashes at its end. Kept, a trailing backslash would
-      // join the line written after it to this value the next time the file
-      // is read.
-      while (!value.data.empty() && value.data.back() == '\\') value.data.pop_back();
+      // without the backslashes (and the CRs before them) at its end. Kept,
+      // a trailing backslash would join the line written after it to this
+      // value the next time the file is read, and a trailing CR would be
+      // taken with the line end.
+      while (!value.data.empty() && (value.data.back() == '\\' || value.data.back() == '\r'))
+        value.data.pop_back();
     }
     if (Value* old = FindValue(*current, value.name)) {
       *old = std::move(value);

@@ -191,6 +191,7 @@ TEST(RegistryFormat, WhatIsWrittenReadsBackTheSame) {
       "[HKEY_CLASSES_ROOT\\A]\n\"R\"=hex:\\\n03,\\\n",
       "[A]\n\"v\"=\"1\"\n[a]\n\"V\"=raw\n\"\"=\"default\"\n",
       "[HKEY_CLASSES_ROOT\\A]\n\"R\"=hex:01,\\\\\\",
+      "[HKEY_CLASSES_ROOT\\A]\n\"R\"=hex:01,\r\\",
   };
   for (const char* text : texts) {
     SCOPED_TRACE(::testing::PrintToString(std::string(text)));
@@ -205,7 +206,7 @@ TEST(RegistryFormat, WhatIsWrittenReadsBackTheSame) {
             (std::vector<reg::Value>{{"", "x\\y\"z", true},
                                      {"N", "dword:00000001", false},
                                      {"B", "hex:01,\\\n  02,\\\n", false}}));
-  for (const char* cut_off : {texts[1], texts[4]})
+  for (const char* cut_off : {texts[1], texts[4], texts[5]})
     EXPECT_EQ(reg::ParseStore(cut_off)[0].values, (std::vector<reg::Value>{{"R", "hex:01,", false}}));
   // Keys and names compare case-insensitively; the first spelling stays.
   const reg::Store merged = reg::ParseStore(texts[3]);
