@@ -96,6 +96,9 @@ std::vector<SerialDevice> ListSerialDevices(const PortsRoots& roots) {
     return d;
   };
 
+  // A folder that cannot be read lists nothing: /dev/serial/by-id exists
+  // only while a USB serial device is plugged in, and a container may lack
+  // /sys/class/tty. `ec` takes those errors so that the listing goes on.
   std::error_code ec;
   for (const std::string kind : kDeviceKinds) {
     const std::regex pattern(kind + "[0-9]+");
