@@ -125,8 +125,11 @@ std::int32_t TarvoImpl1::OpenPort(std::uint8_t port_num, std::int32_t baudrate,
         std::string(handshake ? "Init " : "PortOpen ") + std::to_string(baudrate) + " " +
             std::to_string(log_size) + " " + std::string(sn_path));
     if (handshake) Handshake(*entry);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     result = kOpenFailed;
+    // A device the user may not open gets a line saying what to do about it.
+    if (link::IsOpenPermissionFailure(e))
+      Log(*entry, 'r', std::string(handshake ? "Init" : "PortOpen") + " ERROR: " + e.what());
     if (appended) {
       try {
         entry->Port->CloseDevice();

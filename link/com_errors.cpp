@@ -4,9 +4,12 @@
 // "cport"; without a catalogue for the current locale they stay as written
 // here. The translated table is built exactly once (std::call_once) and is
 // read-only afterwards, so any thread may read it without further locking.
+#include <grp.h>
 #include <libintl.h>
+#include <sys/stat.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -87,6 +90,35 @@ std::string ComErrorText(int code) {
   InitComPortTexts();
   return Translated()[code - 1];
 }
+
+std::string OpenFailureHint(const std::string& path, int os_error) {
+  if (os_error != EACCES && os_error != EPERM) return {};
+  std::string hint = ": permission denied on " + path;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return hint;
+  group gr{};
+  group* found = nullptr;
+  char buf[4096];
+  if (::getgrgid_r(st.st_gid, &gr, buf, sizeof buf, &found) != 0 || found == nullptr ||
+      st.st_gid == 0 || (st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) {
+    // No group that would give access: only the administrator can help.
+    return hint + "; ask the administrator for read and write access to it";
+  }
+  const std::string name = gr.gr_name;
+  return hint + ", which belongs to the group " + name + "; add the user to the group " + name +
+         " and log in again";
+}
+
+bool IsOpenPermissionFailure(const std::exception& error) {
+  const auto* e = dynamic_cast<const EComPort*>(&error);
+  return e != nullptr && e->Code() == CError_OpenFailed &&
+         (e->WinCode() == EACCES || e->WinCode() == EPERM);
+}
+
+EComPort::EComPort(int code, int os_error, const std::string& detail)
+    : std::runtime_error(Message(code, CodeWithoutOsError(code) ? -1 : os_error) + detail),
+      code_(code),
+      os_error_(CodeWithoutOsError(code) ? -1 : os_error) {}
 
 EComPort::EComPort(int code, int os_error)
     : std::runtime_error(Message(code, CodeWithoutOsError(code) ? -1 : os_error)),

@@ -90,6 +90,13 @@ enum ComErrorCode : int {
 // The message text of a code (after translation under the text domain
 // "cport"), or "" for an unknown code.
 std::string ComErrorText(int code);
+// What to do when opening `path` failed with `os_error`: for a device the
+// user may not open, ": permission denied on <path>, which belongs to the
+// group <g>; add the user to the group <g> and log in again"; "" for other
+// errors.
+std::string OpenFailureHint(const std::string& path, int os_error);
+// True for an open that failed because the user may not open the device.
+bool IsOpenPermissionFailure(const std::exception& error);
 // Binds the text domain "cport" and translates the texts once; called at
 // module start-up. Safe to call more than once.
 void InitComPortTexts();
@@ -99,6 +106,8 @@ class EComPort : public std::runtime_error {
   // os_error -1 means "no OS error number"; the message is the text of the
   // code, followed by " (win error code: %d)" when there is a number.
   EComPort(int code, int os_error);
+  // The same message followed by `detail` (what the user can do about it).
+  EComPort(int code, int os_error, const std::string& detail);
   int Code() const { return code_; }
   int WinCode() const { return os_error_; }
 

@@ -189,7 +189,8 @@ void ComDevice::Open(const std::string& path, const LineSettings& line, TComEven
   std::unique_lock lock(fd_mu_);
 
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw EComPort(CError_OpenFailed, errno);
+  const int open_errno = errno;
+  if (fd < 0) throw EComPort(CError_OpenFailed, open_errno, OpenFailureHint(path, open_errno));
   // Exclusive use: TIOCEXCL keeps further opens out (except by root), the
   // lock keeps out everyone who asks for it, root included. A port held by
   // someone else is reported as busy whichever of the two refused it: the

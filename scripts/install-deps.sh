@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          nlohmann-json3-dev python3)
+          nlohmann-json3-dev python3 dpkg-dev python3-venv python3-setuptools python3-wheel
+          python3-pytest)
 
 missing=()
 for p in "${packages[@]}"; do

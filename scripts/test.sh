@@ -12,4 +12,10 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
 # Tests keep their registry, logs and device links in private temporary places.
 export TARVO_REGISTRY="$(mktemp -d)/registry.reg"
+export TARVO_SYSTEM_REGISTRY="$(dirname "$TARVO_REGISTRY")/system-registry.reg"
 ctest --test-dir "$dir" --output-on-failure -j 2 --timeout 600
+# The Python package and the installed tree and Debian package (plain build).
+if [ "$#" -eq 0 ]; then
+  bash "$root/scripts/python-test.sh" "$dir"
+  bash "$root/scripts/package-test.sh" "$dir"
+fi

@@ -1,5 +1,8 @@
 // Class activation through the registry stand-in.
 //
+// Both registry files are read, the user's first and then the system's
+// (platform/com/system_registry.h), as the classes root merges the user's and
+// the machine's classes.
 // "<ProgID>\Clsid" names the class; "CLSID\{clsid}\InprocServer32" names the
 // module, which is loaded once per path and never unloaded (objects it made
 // may outlive every reference the runtime knows of).
@@ -12,6 +15,7 @@
 #include "platform/codepage.h"
 #include "platform/com/com_internal.h"
 #include "platform/com/com_runtime.h"
+#include "platform/com/system_registry.h"
 
 namespace {
 
@@ -49,7 +53,7 @@ HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, CLSID* lpclsid) {
   if (lpszProgID == nullptr || lpclsid == nullptr) return E_INVALIDARG;
   const std::string progid = tarvo::platform::Utf16ToUtf8(lpszProgID);
   std::string text;
-  if (progid.empty() || !tarvo::com::registry::GetValue(progid + "\\Clsid", "", text))
+  if (progid.empty() || !tarvo::com::registry::LookUpValue(progid + "\\Clsid", "", text))
     return tarvo::com::detail::Fail(CO_E_CLASSSTRING, kSource,
                                     "ProgID " + progid + " is not registered");
   const std::u16string wide = tarvo::com::detail::Utf16FromUtf8(text);
@@ -66,7 +70,7 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, void* /*pvReserved
   const std::string clsid = GuidText(rclsid);
   std::string path;
   if ((dwClsContext & CLSCTX_INPROC_SERVER) == 0 ||
-      !tarvo::com::registry::GetValue("CLSID\\" + clsid + "\\InprocServer32", "", path) ||
+      !tarvo::com::registry::LookUpValue("CLSID\\" + clsid + "\\InprocServer32", "", path) ||
       path.empty())
     return tarvo::com::detail::Fail(REGDB_E_CLASSNOTREG, kSource,
                                     "class " + clsid + " is not registered as in-process server");

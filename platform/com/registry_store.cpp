@@ -23,6 +23,7 @@
 #include "platform/com/com_internal.h"
 #include "platform/com/com_runtime.h"
 #include "platform/com/registry_format.h"
+#include "platform/com/system_registry.h"
 
 namespace tarvo::com::registry {
 namespace {
@@ -257,6 +258,23 @@ std::vector<std::string> Keys() {
         SameName(std::string_view(k.path).substr(0, prefix.size()), prefix))
       out.push_back(k.path.substr(prefix.size()));
   return out;
+}
+
+// A value of another store file (the system registry file).
+bool GetValueIn(const std::string& store_path, const std::string& key, const std::string& name,
+                std::string& value) {
+  const std::string full = FullPath(key);
+  if (full.empty()) return false;
+  std::string content;
+  int err = 0;
+  ReadFile(store_path, content, err);  // an unreadable file has no values
+  Store store = Parse(content);
+  Key* k = FindKey(store, full);
+  if (k == nullptr) return false;
+  const Value* v = FindValue(*k, name);
+  if (v == nullptr) return false;
+  value = v->data;
+  return true;
 }
 
 }  // namespace tarvo::com::registry

@@ -10,6 +10,7 @@
 
 #include "automation/TarvoMDrv_TLB.h"
 #include "platform/com/com_runtime.h"
+#include "tools/tarvomdrv/bridge_describe.h"
 #include "tools/tarvomdrv/late_binding.h"
 #include "tools/tarvomdrv/module_host.h"
 
@@ -42,6 +43,10 @@ void HandleLine(LateBoundControl& control, const std::string& line) {
     return;
   }
   const Json id = request.contains("id") ? request["id"] : Json(nullptr);
+  if (request.contains("describe")) {
+    WriteLine(DescribeResponse(id, control));
+    return;
+  }
   LateBoundControl::Outcome outcome;
   if (request.contains("method") && request["method"].is_string()) {
     const Json args = request.contains("args") ? request["args"] : Json::object();

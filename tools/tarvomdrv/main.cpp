@@ -1,7 +1,10 @@
 // tarvomdrv: the command-line front door of the driver.
 //
 //   tarvomdrv --version              the module's version
-//   tarvomdrv regsvr [-u] [MODULE]   register / unregister the module
+//   tarvomdrv regsvr [-u] [--system] [MODULE]
+//                                    register / unregister the module
+//   tarvomdrv ports [--link COMn DEVICE]
+//                                    the serial devices and their COMn names
 //   tarvomdrv bridge                 JSON lines on stdin/stdout
 //   tarvomdrv simulate ...           a register on a pseudo-terminal
 //   tarvomdrv demo                   a business day on the built-in simulator
@@ -13,6 +16,8 @@
 #include "tools/tarvomdrv/bridge.h"
 #include "tools/tarvomdrv/commands.h"
 #include "tools/tarvomdrv/module_host.h"
+#include "tools/tarvomdrv/ports.h"
+#include "platform/com/system_registry.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"TarvoMDrv: cash registers on serial ports, for point-of-sale programs"};
@@ -26,7 +31,14 @@ int main(int argc, char** argv) {
   bool unregister = false;
   std::string regsvr_module;
   regsvr->add_flag("-u,--unregister", unregister, "unregister instead");
-  regsvr->add_option("MODULE", regsvr_module, "module file (default: the one beside this program)");
+  regsvr->add_option("MODULE", regsvr_module, "module file (default: the installed one)");
+  bool system_store = false;
+  regsvr->add_flag("--system", system_store,
+                   "write the system registry file instead of the user's");
+
+  tarvo::tool::PortsOptions ports_options;
+  auto* ports = app.add_subcommand("ports", "the serial devices and the COMn names they are reached as");
+  tarvo::tool::AddPortsOptions(*ports, ports_options);
 
   auto* bridge = app.add_subcommand("bridge", "JSON-lines bridge on standard input and output");
 
@@ -47,6 +59,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (*regsvr) {
+      if (system_store) tarvo::com::registry::WriteSystemStore();
       tarvo::tool::ModuleHost module(regsvr_module.empty() ? module_path : regsvr_module);
       const HRESULT hr = unregister ? module.Unregister() : module.Register();
       const char* what = unregister ? "DllUnregisterServer" : "DllRegisterServer";
@@ -58,6 +71,7 @@ int main(int argc, char** argv) {
       std::cout << what << " in " << module.path() << " succeeded.\n";
       return 0;
     }
+    if (*ports) return tarvo::tool::RunPorts(ports_options);
     if (*bridge) return tarvo::tool::RunBridge(module_path);
     if (*simulate) return tarvo::tool::RunSimulate(sim);
     if (*demo) return tarvo::tool::RunDemo(module_path, demo_options);

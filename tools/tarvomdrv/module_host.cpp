@@ -8,6 +8,11 @@
 #include <cstdlib>
 #include <stdexcept>
 
+// The module's folder relative to the program's, in the installed tree.
+#ifndef TARVO_MODULE_FROM_BINDIR
+#define TARVO_MODULE_FROM_BINDIR "../lib/tarvomdrv"
+#endif
+
 namespace tarvo::tool {
 
 namespace {
@@ -26,9 +31,11 @@ std::string DefaultModulePath() {
     const auto slash = exe.rfind('/');
     if (slash != std::string::npos) dir = exe.substr(0, slash);
   }
-  const std::string beside = dir + "/TarvoMDrv.so";
-  if (::access(beside.c_str(), R_OK) == 0) return beside;
-  return dir + "/../lib/TarvoMDrv.so";
+  // Installed: <prefix>/bin/tarvomdrv and <prefix>/lib/tarvomdrv/TarvoMDrv.so;
+  // in a build folder the module lies beside the program.
+  const std::string installed = dir + "/" TARVO_MODULE_FROM_BINDIR "/TarvoMDrv.so";
+  if (::access(installed.c_str(), R_OK) == 0) return installed;
+  return dir + "/TarvoMDrv.so";
 }
 
 ModuleHost::ModuleHost(const std::string& path) : path_(path) {
