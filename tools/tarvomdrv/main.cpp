@@ -5,6 +5,7 @@
 //   tarvomdrv bridge                 JSON lines on stdin/stdout
 //   tarvomdrv simulate ...           a register on a pseudo-terminal
 //   tarvomdrv demo                   a business day on the built-in simulator
+//   tarvomdrv soak ...               the driver against misbehaving registers
 #include <CLI/CLI.hpp>
 
 #include <iostream>
@@ -13,6 +14,7 @@
 #include "tools/tarvomdrv/bridge.h"
 #include "tools/tarvomdrv/commands.h"
 #include "tools/tarvomdrv/module_host.h"
+#include "tools/tarvomdrv/soak.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"TarvoMDrv: cash registers on serial ports, for point-of-sale programs"};
@@ -38,6 +40,10 @@ int main(int argc, char** argv) {
   auto* demo = app.add_subcommand("demo", "a business day against the built-in register simulator");
   tarvo::tool::AddDemoOptions(*demo, demo_options);
 
+  tarvo::tool::SoakOptions soak_options;
+  auto* soak = app.add_subcommand("soak", "the driver against misbehaving simulated registers");
+  tarvo::tool::AddSoakOptions(*soak, soak_options);
+
   CLI11_PARSE(app, argc, argv);
 
   try {
@@ -61,6 +67,7 @@ int main(int argc, char** argv) {
     if (*bridge) return tarvo::tool::RunBridge(module_path);
     if (*simulate) return tarvo::tool::RunSimulate(sim);
     if (*demo) return tarvo::tool::RunDemo(module_path, demo_options);
+    if (*soak) return tarvo::tool::RunSoak(module_path, soak_options);
   } catch (const std::exception& e) {
     std::cerr << "tarvomdrv: " << e.what() << "\n";
     return 1;
