@@ -2,6 +2,7 @@
 #include "tools/sim/register_sim.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -357,6 +358,20 @@ int RegisterSimulator::LinkResets() const {
   std::lock_guard<std::mutex> lock(mu_);
   return link_resets_;
 }
+LineCounters RegisterSimulator::Counters() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return counters_;
+}
+double RegisterSimulator::LineThreadCpuSeconds() const {
+  clockid_t clock{};
+  timespec ts{};
+  // thread_ is set once in the constructor and joined only in the destructor.
+  if (::pthread_getcpuclockid(const_cast<std::thread&>(thread_).native_handle(), &clock) != 0 ||
+      ::clock_gettime(clock, &ts) != 0) {
+    return 0.0;
+  }
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
 
 // --- register state -------------------------------------------------------------
 
@@ -639,6 +654,11 @@ void RegisterSimulator::OnHostControl(std::uint8_t byte, bool after_dle) {
     if (awaiting) Complete(SendStatus::kRejected);
   } else if (byte == kNak) {
     TraceLine("host> ", link::kNakByte, awaiting ? "NAK" : "NAK, nothing to resend");
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      counters_.naks_received += 1;
+      if (awaiting && inflight_->resends < options_.max_resends) counters_.resends += 1;
+    }
     if (!awaiting) return;
     if (inflight_->resends >= options_.max_resends) {
       Complete(SendStatus::kNakLimit);
@@ -751,6 +771,16 @@ void RegisterSimulator::LineThread() {
       }
       now = Clock::now();
       next_write_ok_ = now + turnaround;
+      if (options_.line_rate_baud > 0) {
+        // 8N1: ten bit times per byte on the line.
+        next_write_ok_ += std::chrono::microseconds(
+            static_cast<std::int64_t>(w.bytes.size()) * 10 * 1000000 / options_.line_rate_baud);
+      }
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        counters_.bytes_written += w.bytes.size();
+        if (w.inflight) counters_.frames_written += 1;
+      }
       if (w.inflight && inflight_) {
         p.inflight_written = true;
         p.inflight_deadline = now + ack_timeout;

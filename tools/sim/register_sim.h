@@ -98,9 +98,21 @@ struct SimOptions {
   int max_resends = 3;
   int turnaround_ms = 30;
   int partial_frame_ms = 2000;  // an unfinished host frame is dropped after this silence
+  // Paces the register's writes to what a real line carries: a write of n
+  // bytes keeps the line busy for n * 10 bits at this rate (0: unpaced, a
+  // pseudo-terminal takes everything at once).
+  int line_rate_baud = 0;
 
   // Line trace ("host> 10 02 ... [status query]", "reg > 10 06 [ACK]"); off when empty.
   std::function<void(std::string_view line)> trace;
+};
+
+// What happened on the line so far, for soak runs and benchmarks.
+struct LineCounters {
+  std::uint64_t frames_written = 0;  // frames the register wrote, resends included
+  std::uint64_t resends = 0;         // frames written again after the host's NAK
+  std::uint64_t naks_received = 0;   // NAK bytes from the host
+  std::uint64_t bytes_written = 0;   // everything the register wrote
 };
 
 enum class SendStatus {
@@ -181,6 +193,9 @@ class RegisterSimulator {
   std::optional<msg::CustomerRecord> LastCustomerRecord() const;
   std::optional<msg::ClerkRecord> LastClerkRecord() const;
   int LinkResets() const;
+  LineCounters Counters() const;
+  // CPU time the line thread has used so far, in seconds.
+  double LineThreadCpuSeconds() const;
   // Waits until the host has reset the link (opened the port with its
   // handshake), the line went down, or `timeout` passed; true on a reset.
   bool WaitForLinkReset(std::chrono::milliseconds timeout) const;
@@ -254,6 +269,7 @@ class RegisterSimulator {
   std::vector<std::pair<std::uint64_t, std::string>> host_records_;  // (seq, body)
   std::uint64_t host_seq_ = 0;
   int link_resets_ = 0;
+  LineCounters counters_;
   bool day_open_;
   std::int32_t opened_day_;
   std::map<std::uint8_t, std::string> tables_;

@@ -8,6 +8,7 @@
 //   tarvomdrv bridge                 JSON lines on stdin/stdout
 //   tarvomdrv simulate ...           a register on a pseudo-terminal
 //   tarvomdrv demo                   a business day on the built-in simulator
+//   tarvomdrv soak ...               the driver against misbehaving registers
 #include <CLI/CLI.hpp>
 
 #include <iostream>
@@ -17,6 +18,7 @@
 #include "tools/tarvomdrv/commands.h"
 #include "tools/tarvomdrv/module_host.h"
 #include "tools/tarvomdrv/ports.h"
+#include "tools/tarvomdrv/soak.h"
 #include "platform/com/system_registry.h"
 
 int main(int argc, char** argv) {
@@ -50,6 +52,10 @@ int main(int argc, char** argv) {
   auto* demo = app.add_subcommand("demo", "a business day against the built-in register simulator");
   tarvo::tool::AddDemoOptions(*demo, demo_options);
 
+  tarvo::tool::SoakOptions soak_options;
+  auto* soak = app.add_subcommand("soak", "the driver against misbehaving simulated registers");
+  tarvo::tool::AddSoakOptions(*soak, soak_options);
+
   CLI11_PARSE(app, argc, argv);
 
   try {
@@ -75,6 +81,7 @@ int main(int argc, char** argv) {
     if (*bridge) return tarvo::tool::RunBridge(module_path);
     if (*simulate) return tarvo::tool::RunSimulate(sim);
     if (*demo) return tarvo::tool::RunDemo(module_path, demo_options);
+    if (*soak) return tarvo::tool::RunSoak(module_path, soak_options);
   } catch (const std::exception& e) {
     std::cerr << "tarvomdrv: " << e.what() << "\n";
     return 1;
