@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "automation/dispatch_invoke.h"
+#include "automation/module_font.h"
 #include "automation/module_state.h"
 #include "automation/type_library.h"
 #include "platform/codepage.h"
@@ -147,8 +148,7 @@ TTarvo::TTarvo()
       (-kInitialFontHeight * 72 + kInitialPixelsPerInch / 2) / kInitialPixelsPerInch) * 10000;
   desc.sWeight = 400;
   desc.sCharset = 1;  // DEFAULT_CHARSET
-  const HRESULT hr =
-      OleCreateFontIndirect(&desc, IID_IFontDisp, reinterpret_cast<void**>(&font_));
+  const HRESULT hr = CreateModuleFont(&desc, &font_);
   if (FAILED(hr) || font_ == nullptr)
     throw std::system_error(hr, std::system_category(), "The window font cannot be created");
 
