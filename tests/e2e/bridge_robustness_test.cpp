@@ -1,4 +1,5 @@
-// The bridge under bad input and with a closed output.
+// The bridge under bad input, with a closed output, and with requests that
+// arrive while a call waits for the register.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -7,6 +8,7 @@
 
 #include "e2e_fixture.h"
 #include "link/com_port.h"
+#include "tools/sim/messages.h"
 
 namespace tarvo::test {
 namespace {
@@ -152,6 +154,65 @@ TEST_F(E2ETest, AClosedOutputReleasesTheControlAndEndsTheBridge) {
   again.SetPort("COM3");
   EXPECT_NO_THROW(again.OpenDevice());
   (void)reg;
+}
+
+TEST_F(E2ETest, RequestsRunInsideAWaitingCallAndAnswerFirst) {
+  // COM4 is a line without a register: a command there waits its full time
+  // for the acknowledgement.
+  PtyPair silent;
+  devices_.Link("COM4", silent.slave_path());
+  sim::RegisterSimulator& reg = AddRegister(3);
+  BridgeProcess& b = StartBridge();
+  ASSERT_EQ(Init(3)["result"]["Value"], 0);
+  ASSERT_TRUE(b.WaitEvent("OnConnect").has_value());
+  ASSERT_EQ(b.Method("PortOpen", Json{{"port_num", 4}, {"baudrate", 9600}, {"log_size", 0},
+                                      {"sn_path", ""}})["result"]["Value"],
+            0);
+
+  b.WriteLine(R"({"id":"slow","method":"SetClerkOptions","args":{"port_num":4,"entry_code":true,)"
+              R"("default_clerk":1,"stay_down":false}})");
+  // The register asks for a PLU while that call waits; the client answers
+  // from the event, as an in-process host would from its handler.
+  std::thread inquiry([&] {
+    sim::msg::LongInquiry q;
+    q.code = "4711";
+    reg.Request(sim::msg::PluInquiryLong(q, reg.options().ap, 1), sim::Answer::kPlu, 20s);
+  });
+  const auto event = b.WaitEvent("OnPluInquire", 0, 20s);
+  ASSERT_TRUE(event.has_value());
+  const Json answer = b.Call(Json{{"id", "answer"}, {"method", "SendPlu"},
+                                  {"args", {{"port_num", 3}, {"plu_code", "4711"}, {"desc", "Tej"},
+                                            {"group1", 1}, {"group2", 0}, {"group3", 0},
+                                            {"status", "110000000011"}, {"vtsz", ""}, {"link", ""},
+                                            {"price1", 250}, {"price2", 0}, {"price3", 0}}}},
+                             20s);
+  inquiry.join();
+  EXPECT_EQ(answer.value("result", Json::object()).value("Value", -1), 0) << answer.dump();
+  auto answered = [&] {
+    for (const auto& line : b.Lines())
+      if (!line.contains("event") && line["id"] == "slow") return true;
+    return false;
+  };
+  ASSERT_TRUE(WaitUntil(answered, 30s));
+  // The nested call's response came before the waiting call's.
+  const auto lines = b.Lines();
+  std::ptrdiff_t nested = -1, waiting = -1;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].contains("event")) continue;
+    if (lines[i]["id"] == "answer" && nested < 0) nested = static_cast<std::ptrdiff_t>(i);
+    if (lines[i]["id"] == "slow" && waiting < 0) waiting = static_cast<std::ptrdiff_t>(i);
+  }
+  std::string all;
+  for (const auto& l : lines) all += l.dump() + "\n";
+  ASSERT_GE(nested, 0) << all;
+  ASSERT_GE(waiting, 0) << all;
+  EXPECT_LT(nested, waiting) << all;
+  EXPECT_EQ(lines[waiting]["hresult"], 0) << all;
+  EXPECT_NE(lines[waiting]["result"]["Value"], 0) << all;  // no acknowledgement on COM4
+  const auto plu = reg.LastPluRecord();
+  ASSERT_TRUE(plu.has_value());
+  EXPECT_EQ(plu->code, "4711");
+  EXPECT_EQ(b.Finish(), 0);
 }
 
 }  // namespace
