@@ -191,6 +191,8 @@ int RunBridge(const std::string& module_path) {
   // Everything below runs on this (the control's) thread, except the
   // reader's own loop; lines reach this thread as posted tasks.
   platform::MessageLoop& loop = com::ThreadMessageLoop();
+  // Further kinds of request join here (none yet).
+  const ExtraRequest extra_requests = nullptr;
   bool input_ended = false;
   LineReader* reader_ptr = nullptr;
   LineReader reader(
@@ -200,7 +202,7 @@ int RunBridge(const std::string& module_path) {
           if (!out.failed()) {
             if (overlong)
               out.Write(OverlongLineError());
-            else if (auto answer = AnswerLine(control, line))
+            else if (auto answer = AnswerLine(control, line, extra_requests))
               out.Write(*answer);
           }
           reader_ptr->LineDone();

@@ -91,7 +91,8 @@ Json OverlongLineError() {
                                 " bytes; it was discarded");
 }
 
-std::optional<Json> AnswerLine(ControlCalls& control, std::string_view line) {
+std::optional<Json> AnswerLine(ControlCalls& control, std::string_view line,
+                               const ExtraRequest& extra) {
   if (line.find_first_not_of(" \t\r") == std::string_view::npos) return std::nullopt;
   if (line.size() > kMaxLineBytes) return OverlongLineError();
   // Checked before parsing, so that no parser or destructor recurses deeply.
@@ -103,6 +104,8 @@ std::optional<Json> AnswerLine(ControlCalls& control, std::string_view line) {
   if (!request.is_object()) return ErrorLine(nullptr, "a request must be a JSON object");
   const Json id = request.contains("id") ? request["id"] : Json(nullptr);
   try {
+    if (extra)
+      if (auto answer = extra(request, id)) return answer;
     return Dispatch(control, request, id);
   } catch (const std::exception& e) {
     // Nothing above should throw; if something does, the line still gets

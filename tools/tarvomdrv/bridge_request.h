@@ -8,6 +8,7 @@
 // {"id":ID or null,"error":{"description":..}}. Nothing a line holds makes
 // AnswerLine throw, recurse deeply or read past the line.
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -21,8 +22,15 @@ inline constexpr std::size_t kMaxLineBytes = 1 << 20;  // 1 MiB
 // Arrays and objects nested deeper than this are refused before parsing.
 inline constexpr int kMaxNestingDepth = 64;
 
+// Requests beyond method/get/put (for example a "describe" request that
+// lists the members): given the parsed request object and its id, returns
+// the answer, or nullopt when the request is not one of its kind. Consulted
+// before the method/get/put rules.
+using ExtraRequest = std::function<std::optional<Json>(const Json& request, const Json& id)>;
+
 // The answer to one line (without its newline); nullopt for a blank line.
-std::optional<Json> AnswerLine(ControlCalls& control, std::string_view line);
+std::optional<Json> AnswerLine(ControlCalls& control, std::string_view line,
+                               const ExtraRequest& extra = nullptr);
 
 // The error line for a line longer than kMaxLineBytes (the line is not
 // echoed).
