@@ -33,8 +33,9 @@ inline constexpr DWORD kVersionRelease = 2;
 inline constexpr DWORD kVersionBuild = 2;
 inline constexpr char kVersionText[] = "3.0.2.2";
 
-// Objects of the module that keep it from being unloaded: controls and the
-// enumerators they hand out.
+// Objects of the module that keep it from being unloaded: controls, the
+// enumerators, fonts, type libraries, type informations and type comps it
+// hands out (connection points share their control's count).
 void ObjectCreated();
 void ObjectDestroyed();
 // IClassFactory::LockServer.

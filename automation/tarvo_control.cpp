@@ -1,11 +1,13 @@
 #include "automation/tarvo_control.h"
 
+#include <cstdio>
 #include <new>
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
 
 #include "automation/dispatch_invoke.h"
+#include "automation/module_font.h"
 #include "automation/module_state.h"
 #include "automation/type_library.h"
 #include "platform/codepage.h"
@@ -52,6 +54,29 @@ void PublishErrorInfo(const std::u16string& description) {
   create->Release();
 }
 
+// A member's refusal of an argument: the HRESULT and the description the
+// caller finds in the error information.
+class Refusal : public std::runtime_error {
+ public:
+  Refusal(HRESULT hr, const std::string& text) : std::runtime_error(text), hr_(hr) {}
+  HRESULT hr() const { return hr_; }
+
+ private:
+  HRESULT hr_;
+};
+
+// Text of a failure HRESULT that a member returns without a description.
+std::u16string DescribeFailure(HRESULT hr) {
+  char text[64];
+  switch (hr) {
+    case E_POINTER: return u"A required pointer argument is null";
+    case E_INVALIDARG: return u"An argument is out of range";
+    default:
+      std::snprintf(text, sizeof text, "The call failed with 0x%08X", static_cast<unsigned>(hr));
+      return platform::Utf8ToUtf16(text);
+  }
+}
+
 // The failure HRESULT of the exception being handled, with its error
 // information published. Only called from inside a catch block.
 HRESULT FailureOfCurrentException() {
@@ -59,6 +84,9 @@ HRESULT FailureOfCurrentException() {
   std::string text;
   try {
     throw;
+  } catch (const Refusal& e) {
+    hr = e.hr();
+    text = e.what();
   } catch (const std::system_error& e) {
     if (e.code().value() < 0) hr = e.code().value();
     text = e.what();
@@ -120,8 +148,7 @@ TTarvo::TTarvo()
       (-kInitialFontHeight * 72 + kInitialPixelsPerInch / 2) / kInitialPixelsPerInch) * 10000;
   desc.sWeight = 400;
   desc.sCharset = 1;  // DEFAULT_CHARSET
-  const HRESULT hr =
-      OleCreateFontIndirect(&desc, IID_IFontDisp, reinterpret_cast<void**>(&font_));
+  const HRESULT hr = CreateModuleFont(&desc, &font_);
   if (FAILED(hr) || font_ == nullptr)
     throw std::system_error(hr, std::system_category(), "The window font cannot be created");
 
@@ -222,8 +249,18 @@ HRESULT TTarvo::Guarded(Body&& body) {
 }
 
 template <class Body>
-HRESULT TTarvo::Method(LONG* Value, Body&& body) {
+HRESULT TTarvo::Member(Body&& body) {
   return Guarded([&]() -> HRESULT {
+    const HRESULT hr = body();
+    // A failure that did not come with its own description.
+    if (FAILED(hr)) PublishErrorInfo(DescribeFailure(hr));
+    return hr;
+  });
+}
+
+template <class Body>
+HRESULT TTarvo::Method(LONG* Value, Body&& body) {
+  return Member([&]() -> HRESULT {
     if (Value == nullptr) return E_POINTER;
     *Value = 0;
     body(*Value);  // the outcome travels in Value
@@ -266,10 +303,10 @@ HRESULT TTarvo::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
 
 #define TARVO_BOOL_PROPERTY(Name, field)                                                \
   HRESULT TTarvo::get_##Name(VARIANT_BOOL* Value) {                                     \
-    return Guarded([&]() -> HRESULT { return Get(field, Value); });                     \
+    return Member([&]() -> HRESULT { return Get(field, Value); });                     \
   }                                                                                     \
   HRESULT TTarvo::put_##Name(VARIANT_BOOL Value) {                                      \
-    return Guarded([&]() -> HRESULT {                                                   \
+    return Member([&]() -> HRESULT {                                                   \
       field = AsVariantBool(Value != 0);                                                \
       return S_OK;                                                                      \
     });                                                                                 \
@@ -286,19 +323,21 @@ TARVO_BOOL_PROPERTY(Enabled, enabled_)
 #undef TARVO_BOOL_PROPERTY
 
 HRESULT TTarvo::get_AxBorderStyle(TxActiveFormBorderStyle* Value) {
-  return Guarded([&]() -> HRESULT { return Get(border_style_, Value); });
+  return Member([&]() -> HRESULT { return Get(border_style_, Value); });
 }
 
 HRESULT TTarvo::put_AxBorderStyle(TxActiveFormBorderStyle Value) {
-  return Guarded([&]() -> HRESULT {
-    if (Value < afbNone || Value > afbRaised) return E_INVALIDARG;
+  return Member([&]() -> HRESULT {
+    if (Value < afbNone || Value > afbRaised)
+      throw Refusal(E_INVALIDARG, "AxBorderStyle must be afbNone, afbSingle, afbSunken or afbRaised "
+                                  "(0 to 3), not " + std::to_string(static_cast<long>(Value)));
     border_style_ = Value;
     return S_OK;
   });
 }
 
 HRESULT TTarvo::get_Caption(BSTR* Value) {
-  return Guarded([&]() -> HRESULT {
+  return Member([&]() -> HRESULT {
     if (Value == nullptr) return E_POINTER;
     *Value = com::AllocBstr(platform::FromAnsi(caption_));
     return S_OK;
@@ -306,25 +345,25 @@ HRESULT TTarvo::get_Caption(BSTR* Value) {
 }
 
 HRESULT TTarvo::put_Caption(BSTR Value) {
-  return Guarded([&]() -> HRESULT {
+  return Member([&]() -> HRESULT {
     caption_ = platform::ToAnsi(Text(Value));
     return S_OK;
   });
 }
 
 HRESULT TTarvo::get_Color(OLE_COLOR* Value) {
-  return Guarded([&]() -> HRESULT { return Get(color_, Value); });
+  return Member([&]() -> HRESULT { return Get(color_, Value); });
 }
 
 HRESULT TTarvo::put_Color(OLE_COLOR Value) {
-  return Guarded([&]() -> HRESULT {
+  return Member([&]() -> HRESULT {
     color_ = Value;
     return S_OK;
   });
 }
 
 HRESULT TTarvo::get_Font(IFontDisp** Value) {
-  return Guarded([&]() -> HRESULT {
+  return Member([&]() -> HRESULT {
     if (Value == nullptr) return E_POINTER;
     font_->AddRef();
     *Value = font_;
@@ -333,11 +372,11 @@ HRESULT TTarvo::get_Font(IFontDisp** Value) {
 }
 
 HRESULT TTarvo::put_Font(IFontDisp* Value) {
-  return Guarded([&]() -> HRESULT { return TakeOverFont(Value); });
+  return Member([&]() -> HRESULT { return TakeOverFont(Value); });
 }
 
 HRESULT TTarvo::putref_Font(IFontDisp** Value) {
-  return Guarded([&]() -> HRESULT {
+  return Member([&]() -> HRESULT {
     if (Value == nullptr) return E_POINTER;
     return TakeOverFont(*Value);
   });
@@ -373,34 +412,36 @@ HRESULT TTarvo::TakeOverFont(IDispatch* source) {
 }
 
 HRESULT TTarvo::get_PixelsPerInch(LONG* Value) {
-  return Guarded([&]() -> HRESULT { return Get(pixels_per_inch_, Value); });
+  return Member([&]() -> HRESULT { return Get(pixels_per_inch_, Value); });
 }
 
 HRESULT TTarvo::put_PixelsPerInch(LONG Value) {
-  return Guarded([&]() -> HRESULT {
+  return Member([&]() -> HRESULT {
     pixels_per_inch_ = Value;
     return S_OK;
   });
 }
 
 HRESULT TTarvo::get_PrintScale(TxPrintScale* Value) {
-  return Guarded([&]() -> HRESULT { return Get(print_scale_, Value); });
+  return Member([&]() -> HRESULT { return Get(print_scale_, Value); });
 }
 
 HRESULT TTarvo::put_PrintScale(TxPrintScale Value) {
-  return Guarded([&]() -> HRESULT {
-    if (Value < poNone || Value > poPrintToFit) return E_INVALIDARG;
+  return Member([&]() -> HRESULT {
+    if (Value < poNone || Value > poPrintToFit)
+      throw Refusal(E_INVALIDARG, "PrintScale must be poNone, poProportional or poPrintToFit "
+                                  "(0 to 2), not " + std::to_string(static_cast<long>(Value)));
     print_scale_ = Value;
     return S_OK;
   });
 }
 
 HRESULT TTarvo::get_Active(VARIANT_BOOL* Value) {
-  return Guarded([&]() -> HRESULT { return Get(active_, Value); });
+  return Member([&]() -> HRESULT { return Get(active_, Value); });
 }
 
 HRESULT TTarvo::get_HelpFile(BSTR* Value) {
-  return Guarded([&]() -> HRESULT {
+  return Member([&]() -> HRESULT {
     if (Value == nullptr) return E_POINTER;
     *Value = com::AllocBstr(help_file_);
     return S_OK;
@@ -408,29 +449,29 @@ HRESULT TTarvo::get_HelpFile(BSTR* Value) {
 }
 
 HRESULT TTarvo::put_HelpFile(BSTR Value) {
-  return Guarded([&]() -> HRESULT {
+  return Member([&]() -> HRESULT {
     help_file_ = Text(Value);
     return S_OK;
   });
 }
 
 HRESULT TTarvo::get_SnapBuffer(LONG* Value) {
-  return Guarded([&]() -> HRESULT { return Get(snap_buffer_, Value); });
+  return Member([&]() -> HRESULT { return Get(snap_buffer_, Value); });
 }
 
 HRESULT TTarvo::put_SnapBuffer(LONG Value) {
-  return Guarded([&]() -> HRESULT {
+  return Member([&]() -> HRESULT {
     snap_buffer_ = Value;
     return S_OK;
   });
 }
 
 HRESULT TTarvo::get_AlignDisabled(VARIANT_BOOL* Value) {
-  return Guarded([&]() -> HRESULT { return Get<VARIANT_BOOL>(VARIANT_FALSE, Value); });
+  return Member([&]() -> HRESULT { return Get<VARIANT_BOOL>(VARIANT_FALSE, Value); });
 }
 
 HRESULT TTarvo::get_VisibleDockClientCount(LONG* Value) {
-  return Guarded([&]() -> HRESULT { return Get<LONG>(0, Value); });
+  return Member([&]() -> HRESULT { return Get<LONG>(0, Value); });
 }
 
 // --- Driver methods ------------------------------------------------------------------------
@@ -458,7 +499,7 @@ HRESULT TTarvo::Init(BYTE port_num, LONG baudrate, LONG log_size, BSTR sn_path, 
 }
 
 HRESULT TTarvo::PortClose(BYTE port_num) {
-  return Guarded([&]() -> HRESULT {
+  return Member([&]() -> HRESULT {
     driver_->impl().PortClose(port_num);
     return S_OK;
   });
@@ -574,11 +615,11 @@ HRESULT TTarvo::SendClear(BYTE port_num, LONG* Value) {
 }
 
 HRESULT TTarvo::get_Mode650(VARIANT_BOOL* Value) {
-  return Guarded([&]() -> HRESULT { return Get(driver_->impl().Mode650, Value); });
+  return Member([&]() -> HRESULT { return Get(driver_->impl().Mode650, Value); });
 }
 
 HRESULT TTarvo::put_Mode650(VARIANT_BOOL Value) {
-  return Guarded([&]() -> HRESULT {
+  return Member([&]() -> HRESULT {
     driver_->impl().Mode650 = Value;  // stored as given; non-zero counts as true
     return S_OK;
   });

@@ -34,6 +34,8 @@
 // an exception escaping the driver becomes E_UNEXPECTED (or the negative
 // code a std::system_error carries) with error information published for the
 // thread (source "TarvoMDrv.Tarvo", description = the exception's text).
+// Every other failure HRESULT of an ITarvo member (a property put refusing
+// an out-of-range value, a null pointer) publishes error information too.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -208,6 +210,10 @@ class TTarvo final : public ITarvo,
   // failure HRESULT with error information.
   template <class Body>
   HRESULT Guarded(Body&& body);
+  // Guarded, for the members of ITarvo: every failure HRESULT comes with
+  // error information (its own description, or one made from the HRESULT).
+  template <class Body>
+  HRESULT Member(Body&& body);
   // A method with a Value: Value := 0, then `body`.
   template <class Body>
   HRESULT Method(LONG* Value, Body&& body);

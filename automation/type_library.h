@@ -16,14 +16,17 @@
 namespace tarvo::tlb {
 
 // An automation type of a parameter: `vt` as the type description shows it
-// (VT_USERDEFINED for the library's enumerations, named by `userType`),
+// (VT_USERDEFINED for a type described by a type information of its own --
+// the library's enumerations, OLE_COLOR, IFontDisp -- named by `userType`),
 // `coerceVt` the VARIANT type an argument is converted to, `idl` its IDL
-// spelling.
+// spelling, `indirection` the pointer levels in front of the type itself
+// (IFontDisp* is one pointer to the interface IFontDisp).
 struct TypeDef {
   VARTYPE vt;
   VARTYPE coerceVt;
   std::string_view idl;
   std::string_view userType;
+  std::uint8_t indirection = 0;
 };
 
 // One parameter. `name` is empty for the value of a property put or putref.
@@ -48,8 +51,10 @@ struct FuncDef {
   std::string_view cxxName;
   INVOKEKIND kind;
   DISPID dispid;
-  WORD funcFlags;  // FUNCFLAG_FHIDDEN or 0
+  WORD funcFlags;  // FUNCFLAG_FHIDDEN, FUNCFLAG_FRESTRICTED or 0
   std::span<const ParamDef> params;
+  // What the function-table entry returns; nullptr: an HRESULT.
+  const TypeDef* returns = nullptr;
 
   bool IsHidden() const { return (funcFlags & FUNCFLAG_FHIDDEN) != 0; }
   const ParamDef* Retval() const {
@@ -75,6 +80,11 @@ struct TypeInfoDef {
   std::span<const EnumValueDef> values;  // enumeration members
   int defaultIface;                       // coclass: type index, else -1
   int defaultSource;                      // coclass: type index, else -1
+  std::string_view base = {};             // interface it derives from (IDispatch, IUnknown)
+  VARTYPE aliasVt = VT_EMPTY;             // TKIND_ALIAS: the type it names
+  ULONG instanceSize = 0;                 // records and aliases: their size in bytes
+  WORD major = 1;
+  WORD minor = 0;
 };
 
 struct LibraryDef {
@@ -88,6 +98,11 @@ struct LibraryDef {
 };
 
 const LibraryDef& Library();
+// The standard OLE library as far as this library refers to it: IUnknown,
+// IDispatch, the records of their parameters, OLE_COLOR and IFontDisp
+// (stdole_library.cpp).
+const LibraryDef& StdOleLibrary();
+std::span<const TypeInfoDef> StdOleTypeInfos();
 // All type-information entries, in library order (ITarvo, ITarvoEvents,
 // Tarvo, TxActiveFormBorderStyle, TxPrintScale, TxMouseButton).
 std::span<const TypeInfoDef> TypeInfos();
@@ -117,8 +132,22 @@ inline constexpr MEMBERID EnumValueMemberId(std::size_t index) {
 
 }  // namespace tarvo::tlb
 
-// The library object and its type information (new references).
+// The library object and its type information (new references), in the
+// shape a type-library loader gives a compiled library:
+// - ITarvo by its GUID (or index 0) is the dispatch view of the dual
+//   interface: TKIND_DISPATCH, derived from IDispatch, the seven IUnknown and
+//   IDispatch functions first (restricted), then the 53 members with
+//   FUNC_DISPATCH, the retval as the return type and not among the
+//   parameters. GetRefTypeOfImplType(-1) gives the function-table view:
+//   TKIND_INTERFACE, derived from IDispatch, HRESULT returns, oVft slots and
+//   the retval as the last parameter.
+// - OLE_COLOR and IFontDisp are the standard OLE library's (reached through
+//   GetRefTypeInfo; their GetContainingTypeLib is that library).
+// - Every object handed out counts as a live object of the module while a
+//   caller holds it (DllCanUnloadNow).
 HRESULT GetTarvoTypeLib(ITypeLib** lib);
 // By GUID: IID_ITarvo, DIID_ITarvoEvents, CLSID_Tarvo or an enumeration's
 // GUID. TYPE_E_ELEMENTNOTFOUND for any other.
 HRESULT GetTarvoTypeInfo(const IID& guid, ITypeInfo** info);
+// The standard OLE library object.
+HRESULT GetStdOleTypeLib(ITypeLib** lib);

@@ -327,11 +327,16 @@ inline constexpr WORD TYPEFLAG_FAGGREGATABLE = 0x400;
 inline constexpr WORD TYPEFLAG_FREPLACEABLE = 0x800;
 inline constexpr WORD TYPEFLAG_FDISPATCHABLE = 0x1000;
 
-// FUNCDESC::wFuncFlags
+// FUNCDESC::wFuncFlags (FUNCFLAG_FRESTRICTED: not for scripting clients)
 inline constexpr WORD FUNCFLAG_FRESTRICTED = 0x1;
 inline constexpr WORD FUNCFLAG_FSOURCE = 0x2;
 inline constexpr WORD FUNCFLAG_FBINDABLE = 0x4;
 inline constexpr WORD FUNCFLAG_FHIDDEN = 0x40;
+
+// The standard OLE type library (stdole2.tlb) and the types of it that
+// automation interfaces refer to.
+inline constexpr GUID LIBID_STDOLE = {0x00020430, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr GUID GUID_OLE_COLOR = {0x66504301, 0xBE0F, 0x101A, {0x8B, 0xBB, 0x00, 0xAA, 0x00, 0x30, 0x0C, 0xAB}};
 
 // Implemented-type flags
 inline constexpr INT IMPLTYPEFLAG_FDEFAULT = 0x1;
@@ -427,6 +432,25 @@ struct ITypeInfo : IUnknown {
   virtual void STDMETHODCALLTYPE ReleaseTypeAttr(TYPEATTR* pTypeAttr) = 0;
   virtual void STDMETHODCALLTYPE ReleaseFuncDesc(FUNCDESC* pFuncDesc) = 0;
   virtual void STDMETHODCALLTYPE ReleaseVarDesc(VARDESC* pVarDesc) = 0;
+};
+
+// ITypeComp::Bind results.
+enum DESCKIND : std::int32_t {
+  DESCKIND_NONE = 0, DESCKIND_FUNCDESC, DESCKIND_VARDESC, DESCKIND_TYPECOMP,
+  DESCKIND_IMPLICITAPPOBJ, DESCKIND_MAX
+};
+union BINDPTR {
+  FUNCDESC* lpfuncdesc;
+  VARDESC* lpvardesc;
+  ITypeComp* lptcomp;
+};
+
+struct ITypeComp : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE Bind(LPOLESTR szName, ULONG lHashVal, WORD wFlags,
+                                         ITypeInfo** ppTInfo, DESCKIND* pDescKind,
+                                         BINDPTR* pBindPtr) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BindType(LPOLESTR szName, ULONG lHashVal,
+                                             ITypeInfo** ppTInfo, ITypeComp** ppTComp) = 0;
 };
 
 struct ITypeLib : IUnknown {
@@ -535,6 +559,7 @@ inline constexpr IID IID_NULL = {0x00000000, 0x0000, 0x0000, {0, 0, 0, 0, 0, 0, 
 inline constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_ITypeInfo = {0x00020401, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID IID_ITypeComp = {0x00020403, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_ITypeLib = {0x00020402, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_IConnectionPointContainer = {0xB196B284, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};

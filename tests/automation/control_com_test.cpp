@@ -110,6 +110,55 @@ TEST_F(ControlComTest, Mode650KeepsTheValueAssigned) {
   }
 }
 
+TEST_F(ControlComTest, RefusedPropertyPutsPublishErrorInformation) {
+  struct Case {
+    const char* what;
+    std::function<HRESULT(ITarvo*)> put;
+    const char16_t* mentions;
+  };
+  const Case cases[] = {
+      {"AxBorderStyle 7", [](ITarvo* c) { return c->put_AxBorderStyle(static_cast<TxActiveFormBorderStyle>(7)); },
+       u"AxBorderStyle"},
+      {"PrintScale -1", [](ITarvo* c) { return c->put_PrintScale(static_cast<TxPrintScale>(-1)); },
+       u"PrintScale"},
+      {"putref Font null", [](ITarvo* c) { return c->putref_Font(nullptr); }, u""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetErrorInfo(0, nullptr);
+    EXPECT_TRUE(FAILED(c.put(control_.get())));
+    Ref<IErrorInfo> info;
+    ASSERT_EQ(GetErrorInfo(0, info.put()), S_OK);
+    ASSERT_TRUE(info);
+    BSTR source = nullptr;
+    BSTR description = nullptr;
+    info->GetSource(&source);
+    info->GetDescription(&description);
+    EXPECT_EQ(BstrString(source), u"TarvoMDrv.Tarvo");
+    EXPECT_NE(BstrString(description).find(c.mentions), std::u16string::npos);
+    EXPECT_FALSE(BstrString(description).empty());
+    SysFreeString(source);
+    SysFreeString(description);
+  }
+  // Late-bound, the description arrives in the exception information.
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_I4;
+  value.lVal = 9;
+  DISPID put = DISPID_PROPERTYPUT;
+  DISPPARAMS params{&value, &put, 1, 1};
+  EXCEPINFO excep{};
+  EXPECT_EQ(control_->Invoke(tarvo::dispid::AxBorderStyle, IID_NULL, 0, DISPATCH_PROPERTYPUT,
+                             &params, nullptr, &excep, nullptr),
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(excep.scode, E_INVALIDARG);
+  EXPECT_EQ(BstrString(excep.bstrSource), u"TarvoMDrv.Tarvo");
+  EXPECT_NE(BstrString(excep.bstrDescription).find(u"not 9"), std::u16string::npos);
+  SysFreeString(excep.bstrSource);
+  SysFreeString(excep.bstrDescription);
+  SysFreeString(excep.bstrHelpFile);
+}
+
 // A font of the host's making, "Arial" 12 pt bold.
 Ref<IDispatch> MakeArial() {
   std::u16string name = u"Arial";

@@ -101,6 +101,63 @@ TEST_F(ModuleEntryTest, CanUnloadOnlyWithoutObjectsAndLocks) {
   EXPECT_EQ(Module().CanUnloadNow(), S_OK);
 }
 
+TEST_F(ModuleEntryTest, EveryObjectHandedOutKeepsTheModuleLoaded) {
+  // One of each kind of object the module hands out, each held alone after
+  // the control is gone.
+  auto type_info = [](ITarvo* c, Ref<IUnknown>& out) {
+    return c->GetTypeInfo(0, 0, reinterpret_cast<ITypeInfo**>(out.put()));
+  };
+  auto type_lib = [](ITarvo* c, Ref<IUnknown>& out) {
+    Ref<ITypeInfo> info;
+    HRESULT hr = c->GetTypeInfo(0, 0, info.put());
+    if (FAILED(hr)) return hr;
+    return info->GetContainingTypeLib(reinterpret_cast<ITypeLib**>(out.put()), nullptr);
+  };
+  auto interface_view = [](ITarvo* c, Ref<IUnknown>& out) {
+    Ref<ITypeInfo> info;
+    HRESULT hr = c->GetTypeInfo(0, 0, info.put());
+    HREFTYPE ref = 0;
+    if (SUCCEEDED(hr)) hr = info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref);
+    if (FAILED(hr)) return hr;
+    return info->GetRefTypeInfo(ref, reinterpret_cast<ITypeInfo**>(out.put()));
+  };
+  auto type_comp = [](ITarvo* c, Ref<IUnknown>& out) {
+    Ref<ITypeInfo> info;
+    HRESULT hr = c->GetTypeInfo(0, 0, info.put());
+    if (FAILED(hr)) return hr;
+    return info->GetTypeComp(reinterpret_cast<ITypeComp**>(out.put()));
+  };
+  auto enumerator = [](ITarvo* c, Ref<IUnknown>& out) {
+    Ref<IConnectionPointContainer> container;
+    HRESULT hr = c->QueryInterface(IID_IConnectionPointContainer, container.out());
+    if (FAILED(hr)) return hr;
+    return container->EnumConnectionPoints(reinterpret_cast<IEnumConnectionPoints**>(out.put()));
+  };
+  auto font = [](ITarvo* c, Ref<IUnknown>& out) {
+    return c->get_Font(reinterpret_cast<IFontDisp**>(out.put()));
+  };
+  const struct {
+    const char* what;
+    HRESULT (*take)(ITarvo*, Ref<IUnknown>&);
+  } cases[] = {{"type information", type_info}, {"function-table view", interface_view},
+               {"type library", type_lib},      {"type comp", type_comp},
+               {"enumerator", enumerator},      {"font", font}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(Module().CanUnloadNow(), S_OK);
+    Ref<IUnknown> held;
+    {
+      Ref<ITarvo> control;
+      ASSERT_EQ(CreateControl(control), S_OK);
+      ASSERT_EQ(c.take(control.get(), held), S_OK);
+    }
+    ASSERT_TRUE(PumpUntil([] { return true; }));
+    EXPECT_EQ(Module().CanUnloadNow(), S_FALSE);
+    held.Reset();
+    EXPECT_TRUE(PumpUntil([] { return Module().CanUnloadNow() == S_OK; }));
+  }
+}
+
 // --- Registration ---------------------------------------------------------------
 
 struct Expected {

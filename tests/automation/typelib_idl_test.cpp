@@ -15,8 +15,15 @@ namespace tarvo::tlb::test {
 namespace {
 
 std::filesystem::path IdlPath() {
-  return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "automation" /
-         "TarvoMDrv.idl";
+  std::filesystem::path source = std::filesystem::path(__FILE__);
+  if (source.is_relative()) {
+    // Compiled through a cache that rewrites paths relative to the build
+    // directory: the test program sits in <build>/bin.
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) source = exe.parent_path().parent_path() / source;
+  }
+  return source.parent_path().parent_path().parent_path() / "automation" / "TarvoMDrv.idl";
 }
 
 TEST(TypelibIdl, CommittedFileIsTheWritersOutput) {

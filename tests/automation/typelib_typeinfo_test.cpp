@@ -113,7 +113,7 @@ TEST(TypelibInfo, LibraryAttributesAndEntryOrder) {
   EXPECT_EQ(attr->wMajorVerNum, 1);
   EXPECT_EQ(attr->wMinorVerNum, 0);
   EXPECT_EQ(attr->wLibFlags, LIBFLAG_FCONTROL);
-  EXPECT_EQ(attr->syskind, SYS_WIN32);
+  EXPECT_EQ(attr->syskind, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
   lib->ReleaseTLibAttr(attr);
 
   BSTR name = nullptr, doc = nullptr;
@@ -161,9 +161,20 @@ TEST(TypelibInfo, LibraryAttributesAndEntryOrder) {
   EXPECT_EQ(guids.size(), 7u);
 }
 
+// The function-table view of the dual interface, behind the dispatch view.
+Ref<ITypeInfo> InterfaceViewOfITarvo() {
+  Ref<ITypeInfo> dispatch = InfoOf(IID_ITarvo);
+  HREFTYPE ref = 0;
+  EXPECT_EQ(dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref), S_OK);
+  Ref<ITypeInfo> info;
+  EXPECT_EQ(dispatch->GetRefTypeInfo(ref, &info.p), S_OK);
+  return info;
+}
+
 TEST(TypelibInfo, ITarvoListsItsMembersWithDispidsKindsAndParameters) {
-  Ref<ITypeInfo> info = InfoOf(IID_ITarvo);
+  Ref<ITypeInfo> info = InterfaceViewOfITarvo();
   const TYPEATTR a = AttrOf(info.p);
+  EXPECT_EQ(a.typekind, TKIND_INTERFACE);
   EXPECT_EQ(a.cFuncs, 53);
   EXPECT_EQ(a.wTypeFlags, TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE);
 
@@ -178,11 +189,11 @@ TEST(TypelibInfo, ITarvoListsItsMembersWithDispidsKindsAndParameters) {
       "204 put AxBorderStyle(TxActiveFormBorderStyle in)",
       "-518 get Caption(*BSTR out,retval)",
       "-518 put Caption(BSTR in)",
-      "-501 get Color(*ulong out,retval)",
-      "-501 put Color(ulong in)",
-      "-512 get Font(*dispatch out,retval)",
-      "-512 put Font(dispatch in)",
-      "-512 putref Font(*dispatch in)",
+      "-501 get Color(*OLE_COLOR out,retval)",
+      "-501 put Color(OLE_COLOR in)",
+      "-512 get Font(**IFontDisp out,retval)",
+      "-512 put Font(*IFontDisp in)",
+      "-512 putref Font(**IFontDisp in)",
       "205 get KeyPreview(*bool out,retval)",
       "205 put KeyPreview(bool in)",
       "206 get PixelsPerInch(*long out,retval)",

@@ -4,10 +4,12 @@
 #include <atomic>
 #include <cctype>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "platform/codepage.h"
 #include "platform/com/com_runtime.h"
+#include "tools/tarvomdrv/value_check.h"
 
 namespace tarvo::tool {
 
@@ -81,20 +83,26 @@ Json ObjectToJson(IDispatch* object) {
   return out;
 }
 
-// A font object from {"Name":..,"Size":..,"Bold":..,...}.
+// A font object from {"Name":..,"Size":..,"Bold":..,...}; the fields are
+// checked first (CheckValue), so every conversion below is in range.
 IDispatch* JsonToFont(const Json& value) {
+  ParamInfo font_param;
+  font_param.vt = VT_DISPATCH;
+  if (CheckValue(font_param, value, "font")) return nullptr;
   std::u16string name = u"MS Sans Serif";
-  if (value.contains("Name") && value["Name"].is_string())
-    name = platform::Utf8ToUtf16(value["Name"].get<std::string>());
+  if (value.contains("Name")) name = platform::Utf8ToUtf16(value["Name"].get<std::string>());
   FONTDESC desc{};
   desc.cbSizeofstruct = sizeof desc;
   desc.lpstrName = name.data();
-  double size = value.value("Size", 8.0);
+  const double size = value.contains("Size") ? value["Size"].get<double>() : 8.0;
   desc.cySize.int64 = static_cast<LONGLONG>(std::llround(size * 10000.0));
-  desc.sWeight = static_cast<SHORT>(value.value("Bold", false) ? 700 : 400);
-  desc.fItalic = value.value("Italic", false);
-  desc.fUnderline = value.value("Underline", false);
-  desc.fStrikethrough = value.value("Strikethrough", false);
+  const bool bold = value.contains("Bold") && value["Bold"].get<bool>();
+  desc.sWeight = static_cast<SHORT>(value.contains("Weight") ? value["Weight"].get<int>()
+                                                             : (bold ? 700 : 400));
+  desc.sCharset = static_cast<SHORT>(value.contains("Charset") ? value["Charset"].get<int>() : 0);
+  desc.fItalic = value.contains("Italic") && value["Italic"].get<bool>();
+  desc.fUnderline = value.contains("Underline") && value["Underline"].get<bool>();
+  desc.fStrikethrough = value.contains("Strikethrough") && value["Strikethrough"].get<bool>();
   IDispatch* font = nullptr;
   if (FAILED(OleCreateFontIndirect(&desc, IID_IDispatch, reinterpret_cast<void**>(&font))))
     return nullptr;
@@ -112,7 +120,11 @@ struct RefSlot {
     BSTR bstr;
     double d;
     LONGLONG ll;
-  } u{};
+  } u;
+  // Every byte of the union starts zero, whichever member is read first.
+  RefSlot() { std::memset(&u, 0, sizeof u); }
+  RefSlot(const RefSlot&) = delete;
+  RefSlot& operator=(const RefSlot&) = delete;
   ~RefSlot() {
     if (vt == VT_BSTR) SysFreeString(u.bstr);
   }
@@ -224,6 +236,41 @@ LateBoundControl::Outcome RequestError(std::string description) {
 
 // --- TypeModel -----------------------------------------------------------------
 
+namespace {
+
+// A parameter's or return value's type: pointers counted, a type with a type
+// information of its own resolved (an enumeration stays VT_USERDEFINED, an
+// alias becomes the type it names, an interface pointer VT_DISPATCH).
+ParamInfo DescribeType(ITypeInfo* owner, const TYPEDESC& type) {
+  ParamInfo param;
+  const TYPEDESC* t = &type;
+  int pointers = 0;
+  for (; t->vt == VT_PTR && t->lptdesc && pointers < 4; t = t->lptdesc) ++pointers;
+  param.vt = t->vt;
+  ITypeInfo* ref = nullptr;
+  if (t->vt == VT_USERDEFINED && SUCCEEDED(owner->GetRefTypeInfo(t->hreftype, &ref)) && ref) {
+    BSTR name = nullptr;
+    if (SUCCEEDED(ref->GetDocumentation(-1, &name, nullptr, nullptr, nullptr)))
+      param.type_name = BstrUtf8(name);
+    SysFreeString(name);
+    TYPEATTR* attr = nullptr;
+    if (SUCCEEDED(ref->GetTypeAttr(&attr)) && attr) {
+      if (attr->typekind == TKIND_ALIAS) {
+        param.vt = attr->tdescAlias.vt;
+      } else if (attr->typekind == TKIND_DISPATCH || attr->typekind == TKIND_INTERFACE) {
+        param.vt = VT_DISPATCH;  // the pointer is the interface reference itself
+        if (pointers > 0) --pointers;
+      }
+      ref->ReleaseTypeAttr(attr);
+    }
+    ref->Release();
+  }
+  param.by_ref = pointers > 0;
+  return param;
+}
+
+}  // namespace
+
 TypeModel TypeModel::Read(ITypeInfo* info) {
   TypeModel model;
   if (!info) return model;
@@ -235,6 +282,10 @@ TypeModel TypeModel::Read(ITypeInfo* info) {
   for (UINT i = 0; i < count; ++i) {
     FUNCDESC* fd = nullptr;
     if (FAILED(info->GetFuncDesc(i, &fd)) || !fd) continue;
+    if (fd->wFuncFlags & FUNCFLAG_FRESTRICTED) {
+      info->ReleaseFuncDesc(fd);
+      continue;
+    }
     MemberInfo member;
     member.dispid = fd->memid;
     member.kind = fd->invkind;
@@ -242,20 +293,28 @@ TypeModel TypeModel::Read(ITypeInfo* info) {
     UINT got = 0;
     info->GetNames(fd->memid, names, 64, &got);
     if (got > 0) member.name = BstrUtf8(names[0]);
-    for (SHORT p = 0; p < fd->cParams; ++p) {
+    const SHORT params = std::min<SHORT>(fd->cParams, 62);
+    for (SHORT p = 0; p < params; ++p) {
       const ELEMDESC& e = fd->lprgelemdescParam[p];
-      ParamInfo param;
-      param.vt = e.tdesc.vt;
-      if (param.vt == VT_PTR && e.tdesc.lptdesc) {
-        param.by_ref = true;
-        param.vt = e.tdesc.lptdesc->vt;
-      }
+      ParamInfo param = DescribeType(info, e.tdesc);
       const USHORT flags = e.paramdesc.wParamFlags;
       param.retval = (flags & PARAMFLAG_FRETVAL) != 0;
       param.out = (flags & PARAMFLAG_FOUT) != 0;
       if (static_cast<UINT>(p) + 1 < got) param.name = BstrUtf8(names[p + 1]);
       if (param.name.empty() && param.retval) param.name = "Value";
       member.params.push_back(std::move(param));
+    }
+    // A dispatch member returns its value: the caller sees it as the retval.
+    const VARTYPE returns = fd->elemdescFunc.tdesc.vt;
+    if (fd->funckind == FUNC_DISPATCH && returns != VT_VOID && returns != VT_HRESULT &&
+        returns != VT_EMPTY) {
+      ParamInfo value = DescribeType(info, fd->elemdescFunc.tdesc);
+      value.by_ref = true;
+      value.out = true;
+      value.retval = true;
+      const UINT name_at = static_cast<UINT>(params) + 1;
+      value.name = name_at < got ? BstrUtf8(names[name_at]) : std::string("Value");
+      member.params.push_back(std::move(value));
     }
     for (UINT n = 0; n < got; ++n) SysFreeString(names[n]);
     info->ReleaseFuncDesc(fd);
@@ -454,15 +513,8 @@ LateBoundControl::Outcome LateBoundControl::Invoke(const MemberInfo& member, WOR
     else
       params.push_back(&p);
   }
-  if (args && !args->is_object()) return RequestError("\"args\" must be an object");
-  if (args) {
-    for (auto it = args->begin(); it != args->end(); ++it) {
-      const bool known = std::any_of(params.begin(), params.end(), [&](const ParamInfo* p) {
-        return Lower(p->name) == Lower(it.key());
-      });
-      if (!known) return RequestError("unknown argument '" + it.key() + "' of " + member.name);
-    }
-  }
+  // Every value against its parameter's type, before anything is converted.
+  if (auto refused = CheckArguments(member, args, put_value)) return RequestError(*refused);
   auto arg_of = [&](const ParamInfo& p) -> const Json* {
     if (!args) return nullptr;
     for (auto it = args->begin(); it != args->end(); ++it)

@@ -18,10 +18,15 @@ using Json = nlohmann::ordered_json;
 
 struct ParamInfo {
   std::string name;
-  VARTYPE vt = VT_EMPTY;  // base type (by-reference parameters: the pointed-to type)
+  // Base type (by-reference parameters: the pointed-to type). Types with a
+  // type information of their own show as what they are: an enumeration as
+  // VT_USERDEFINED, an alias as the type it names (OLE_COLOR: VT_UI4), an
+  // interface pointer as VT_DISPATCH.
+  VARTYPE vt = VT_EMPTY;
   bool by_ref = false;
   bool out = false;
   bool retval = false;
+  std::string type_name;  // the name of such a type ("TxPrintScale", "OLE_COLOR", "IFontDisp")
 };
 
 struct MemberInfo {
@@ -32,8 +37,18 @@ struct MemberInfo {
 };
 
 // The members of one interface as its type information lists them.
+//
+// Read takes the standard shape of a dispatch interface: the members come
+// from cFuncs and their FUNCDESCs, restricted ones (the IUnknown and
+// IDispatch functions a dual interface's dispatch view lists) are left out,
+// parameters come from cParams, and a member that returns a value
+// (elemdescFunc) gets it as a last parameter with retval set, named as the
+// type information names it (else "Value").
 class TypeModel {
  public:
+  TypeModel() = default;
+  TypeModel(GUID guid, std::vector<MemberInfo> members)
+      : guid_(guid), members_(std::move(members)) {}
   static TypeModel Read(ITypeInfo* info);
   // Case-insensitive look-up; kind 0 matches any kind.
   const MemberInfo* Find(const std::string& name, int kind) const;
@@ -48,15 +63,39 @@ class TypeModel {
 
 // Value conversions between JSON and VARIANT.
 // JSON integers become VT_I4 (VT_R8 beyond 32 bits), booleans VT_BOOL, strings
-// VT_BSTR (UTF-8 -> UTF-16), null VT_EMPTY. Returns false for arrays/objects.
+// VT_BSTR (UTF-8 -> UTF-16), null VT_EMPTY, an object a font object (its
+// fields checked first: CheckValue). Returns false for arrays and for
+// objects that are not a valid font.
 bool JsonToVariant(const Json& value, VARIANT& out);
 // The other way; by-reference variants are followed. Fonts and other objects
 // become an object of their standard properties.
 Json VariantToJson(const VARIANT& value);
 
-class LateBoundControl {
+// The outcome of one late-bound request.
+struct CallOutcome {
+  // A request that could not be made (unknown member, bad argument):
+  // `request_error` describes it and no call result exists.
+  std::optional<std::string> request_error;
+  HRESULT hr = S_OK;
+  Json result = Json::object();
+  std::optional<Json> error;  // description/source of a failure HRESULT
+};
+
+// What a client of the control asks of it by name; LateBoundControl is the
+// real one, tests and fuzz targets put a fake in its place.
+class ControlCalls {
+ public:
+  virtual ~ControlCalls() = default;
+  virtual const TypeModel& methods() const = 0;
+  virtual CallOutcome CallMethod(const std::string& name, const Json& args) = 0;
+  virtual CallOutcome Get(const std::string& name) = 0;
+  virtual CallOutcome Put(const std::string& name, const Json& value) = 0;
+};
+
+class LateBoundControl final : public ControlCalls {
  public:
   using EventHandler = std::function<void(const std::string& name, const Json& args)>;
+  using Outcome = CallOutcome;
 
   // Takes a reference of its own; reads the type information of the control
   // and of its default event interface.
@@ -69,23 +108,17 @@ class LateBoundControl {
   // reach `handler` with their parameter names.
   HRESULT ConnectEvents(EventHandler handler);
 
-  struct Outcome {
-    // A request that could not be made (unknown member, bad argument):
-    // `request_error` describes it and no call result exists.
-    std::optional<std::string> request_error;
-    HRESULT hr = S_OK;
-    Json result = Json::object();
-    std::optional<Json> error;  // description/source of a failure HRESULT
-  };
-  Outcome CallMethod(const std::string& name, const Json& args);
-  Outcome Get(const std::string& name);
-  Outcome Put(const std::string& name, const Json& value);
+  // Arguments are checked against their parameters' types before anything
+  // is converted (CheckArguments): a bad one gives a request error.
+  Outcome CallMethod(const std::string& name, const Json& args) override;
+  Outcome Get(const std::string& name) override;
+  Outcome Put(const std::string& name, const Json& value) override;
 
   // Releases the control: it raises its destruction event to a connected
   // sink and closes its ports. Idempotent.
   void Release();
 
-  const TypeModel& methods() const { return methods_; }
+  const TypeModel& methods() const override { return methods_; }
   const TypeModel& events() const { return events_; }
 
  private:
