@@ -192,7 +192,6 @@ int RunBridge(const std::string& module_path) {
   // Everything below runs on this (the control's) thread, except the
   // reader's own loop; lines reach this thread as posted tasks.
   platform::MessageLoop& loop = com::ThreadMessageLoop();
-  // Further kinds of request join here (none yet).
   // {"describe":true}: the members, parameters and events, for client
   // libraries that know no member by name.
   const ExtraRequest extra_requests = [&control](const Json& request,
