@@ -268,7 +268,7 @@ bool GetValueIn(const std::string& store_path, const std::string& key, const std
   std::string content;
   int err = 0;
   ReadFile(store_path, content, err);  // an unreadable file has no values
-  Store store = Parse(content);
+  Store store = ParseStore(content);
   Key* k = FindKey(store, full);
   if (k == nullptr) return false;
   const Value* v = FindValue(*k, name);
