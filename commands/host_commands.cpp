@@ -94,7 +94,6 @@ bool HostCommands::SendAwaitingAck(PortEntry& entry, const std::string& frame,
 std::optional<core::TableRead> HostCommands::ReadTable(PortEntry& entry, std::uint8_t table,
                                                      std::string_view step) {
   entry.Answers.Access([&](core::AnswerData& d) { d.TableReads.erase(table); });
-  entry.Acked = 0;
   impl_.SendFrame(entry, link::ReadTableFrame(table));
   std::optional<core::TableRead> read;
   AwaitAnswer([&] {
