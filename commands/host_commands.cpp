@@ -6,15 +6,18 @@
 //   21 rounds (2 on time-out); an error line for any code but 0 and 3.
 //
 // While a command waits, the control's loop runs: Timer2 hands queued
-// messages to the dispatcher, which fills the driver-wide answer slots, and
-// the read thread sets the port's Acked when the register acknowledges a
-// frame. A command called from inside an event handler waits with Timer2
-// off, so only its Acked waits can come true.
+// messages to the dispatcher, which fills the answer slots of the port the
+// answer came from, and the read thread sets the port's Acked when the
+// register acknowledges a frame. A command waits only for the answer it asked
+// for, from its own port (see answer_rules.h). A command called from inside
+// an event handler waits with Timer2 off, so only its Acked waits can come
+// true: its table reads time out and nothing is written.
 #include "commands/host_commands.h"
 
 #include <optional>
 #include <string>
 
+#include "commands/answer_rules.h"
 #include "commands/encodings.h"
 #include "commands/records.h"
 #include "link/frame.h"
@@ -88,6 +91,32 @@ bool HostCommands::SendAwaitingAck(PortEntry& entry, const std::string& frame,
   return true;
 }
 
+std::optional<core::TableRead> HostCommands::ReadTable(PortEntry& entry, std::uint8_t table,
+                                                     std::string_view step) {
+  entry.Answers.Access([&](core::AnswerData& d) { d.TableReads.erase(table); });
+  impl_.SendFrame(entry, link::ReadTableFrame(table));
+  std::optional<core::TableRead> read;
+  AwaitAnswer([&] {
+    read = entry.Answers.Access([&](core::AnswerData& d) -> std::optional<core::TableRead> {
+      const auto it = d.TableReads.find(table);
+      if (it == d.TableReads.end()) return std::nullopt;
+      return it->second;
+    });
+    return read.has_value();
+  });
+  if (!read) {
+    LogLine(impl_, entry, std::string(step) + ":  Timeout!");
+    return std::nullopt;
+  }
+  // An answer that lacks part of what goes back would make the register's
+  // table lose that part: nothing is written from it.
+  if (!IsCompleteTableRead(table, *read)) {
+    LogLine(impl_, entry, std::string(step) + ":  Short answer!");
+    return std::nullopt;
+  }
+  return read;
+}
+
 // ---------------------------------------------------------------------------
 
 // The start every command shares: Value := 0 and the port's entry; without a
@@ -134,7 +163,7 @@ void HostCommands::CurrencyUpload(std::uint8_t port_num, std::u16string_view cur
                                   std::u16string_view nod, std::int32_t& Value) {
   const auto entry = Begin(port_num, Value);
   if (!entry) return;
-  auto& answers = impl_.driver().answers;
+  auto& answers = entry->Answers;
   LogLine(impl_, *entry,
           "CurrencyUpload " + Text(cur_id) + "  " + Text(desc) + "  " + Text(rate) + "  " +
               Text(nod));
@@ -148,33 +177,19 @@ void HostCommands::CurrencyUpload(std::uint8_t port_num, std::u16string_view cur
                                                  impl_.FieldSeparator());
   if (const std::int32_t code = CheckCurrencyLists(lists); code != kOk) return finish(code);
 
-  // Read the function-key table; the dispatcher fills the currency records
-  // (and the response slot with the whole table data) from the answer.
-  impl_.SendFrame(*entry, link::ReadTableFrame(kTableFunctionKeys));
-  const bool read = AwaitAnswer([&] {
-    return answers.Access([](core::AnswerData& d) { return !d.CurrencyTable[0].name.empty(); });
-  });
-  if (!read) {
-    LogLine(impl_, *entry, "FunctionKeyDownload:  Timeout!");
-    return finish(kTimeout);
-  }
-
-  // Merge the named currencies and put the block back into the table data.
-  // Table data too short to hold the block is not written back: the register
-  // would otherwise get a truncated function-key table.
-  std::optional<Bytes> body = answers.Access([&](core::AnswerData& d) -> std::optional<Bytes> {
-    MergeCurrencies(d.CurrencyTable, lists);
-    if (!PutCurrencyBlock(d.ResponseSlot, d.CurrencyTable)) return std::nullopt;
-    return link::TableBody(link::FnWriteTable(kTableFunctionKeys), kFunctionKeyWriteCount,
-                           d.ResponseSlot);
-  });
-  if (!body) {
-    LogLine(impl_, *entry, "FunctionKeyDownload:  Short answer!");
-    return finish(kTimeout);
-  }
+  // Read the function-key table, merge the named currencies into its
+  // currency block and write the whole table back.
+  std::optional<core::TableRead> read = ReadTable(*entry, kTableFunctionKeys, "FunctionKeyDownload");
+  if (!read) return finish(kTimeout);
+  std::array<core::Curr, 4> currencies = DecodeCurrencies(read->data);
+  MergeCurrencies(currencies, lists);
+  PutCurrencyBlock(read->data, currencies);  // the block is there: the read is complete
+  answers.Access([&](core::AnswerData& d) { d.CurrencyTable = currencies; });
   LogLine(impl_, *entry, "FunctionKeyDownload:  Done!");
 
-  if (!SendAwaitingAck(*entry, link::BuildFrame(*body), "FunctionKeyUpload")) {
+  const Bytes body =
+      link::TableBody(link::FnWriteTable(kTableFunctionKeys), kFunctionKeyWriteCount, read->data);
+  if (!SendAwaitingAck(*entry, link::BuildFrame(body), "FunctionKeyUpload")) {
     return finish(kTimeout);
   }
 }
@@ -184,7 +199,7 @@ void HostCommands::ClerkUpload(std::uint8_t port_num, std::u16string_view clerk_
                                std::u16string_view status, std::int32_t& Value) {
   const auto entry = Begin(port_num, Value);
   if (!entry) return;
-  auto& answers = impl_.driver().answers;
+  auto& answers = entry->Answers;
   LogLine(impl_, *entry,
           "ClerkUpload " + Text(clerk_id) + "  " + Text(desc) + "  " + Text(secret_code) + "  " +
               Text(status));
@@ -198,21 +213,21 @@ void HostCommands::ClerkUpload(std::uint8_t port_num, std::u16string_view clerk_
       SplitClerkLists(Text(clerk_id), Text(desc), Text(secret_code), impl_.FieldSeparator());
   if (const std::int32_t code = CheckClerkLists(lists); code != kOk) return finish(code);
 
-  // Read the clerk table. The wait ends on the register's acknowledgement;
-  // the merge uses whatever the clerk table holds at that moment.
-  if (!SendAwaitingAck(*entry, link::ReadTableFrame(kTableClerks), "ClerkDownload")) {
-    return finish(kTimeout);
-  }
+  // Read the clerk table, merge the named clerks into it; every value is
+  // merged, but one unknown clerk number stops the write. The port's clerk
+  // table keeps the merged table (SendClerk then sends clerk 1's code).
+  const std::optional<core::TableRead> read = ReadTable(*entry, kTableClerks, "ClerkDownload");
+  if (!read) return finish(kTimeout);
+  LogLine(impl_, *entry, "ClerkDownload:  Done!");
+  core::ClerkTable clerks = DecodeClerkTable(read->count, read->data);
+  const std::int32_t merged = MergeClerks(clerks, lists);
+  answers.Access([&](core::AnswerData& d) { d.Clerks = clerks; });
+  if (merged != kOk) return finish(kUnknownClerk);
 
-  // Every value is merged; one unknown clerk number stops the write.
-  std::optional<Bytes> body = answers.Access([&](core::AnswerData& d) -> std::optional<Bytes> {
-    if (MergeClerks(d.Clerks, lists) != kOk) return std::nullopt;
-    return link::TableBody(link::FnWriteTable(kTableClerks),
-                           static_cast<std::uint16_t>(d.Clerks.count), ClerkTableData(d.Clerks));
-  });
-  if (!body) return finish(kUnknownClerk);
-
-  if (!SendAwaitingAck(*entry, link::BuildFrame(*body), "ClerkUpload")) return finish(kTimeout);
+  const Bytes body = link::TableBody(link::FnWriteTable(kTableClerks),
+                                     static_cast<std::uint16_t>(clerks.count),
+                                     ClerkTableData(clerks));
+  if (!SendAwaitingAck(*entry, link::BuildFrame(body), "ClerkUpload")) return finish(kTimeout);
 }
 
 void HostCommands::SetClerkOptions(std::uint8_t port_num, bool entry_code,
@@ -220,7 +235,6 @@ void HostCommands::SetClerkOptions(std::uint8_t port_num, bool entry_code,
                                    std::int32_t& Value) {
   const auto entry = Begin(port_num, Value);
   if (!entry) return;
-  auto& answers = impl_.driver().answers;
   LogLine(impl_, *entry,
           "SetClerkOptions " + TrueFalse(entry_code) + "  " + Num(default_clerk) + "  " +
               TrueFalse(stay_down));
@@ -231,29 +245,16 @@ void HostCommands::SetClerkOptions(std::uint8_t port_num, bool entry_code,
 
   if (default_clerk < 1 || default_clerk > 10) return finish(kBadArgument);
 
-  // Read the clerk options table; the wait ends on the acknowledgement and
-  // the response slot is used as it stands then. Its "Done!" line follows
-  // once the options are in place.
-  if (!SendAwaitingAck(*entry, link::ReadTableFrame(kTableClerkOptions), "GetClerkOptions",
-                       /*log_done=*/false)) {
-    return finish(kTimeout);
-  }
-
-  // Data too short to hold the three option bytes is not written back.
-  std::optional<Bytes> body = answers.Access([&](core::AnswerData& d) -> std::optional<Bytes> {
-    if (!ApplyClerkOptions(d.ResponseSlot, entry_code, default_clerk, stay_down)) {
-      return std::nullopt;
-    }
-    return link::TableBody(link::FnWriteTable(kTableClerkOptions), kClerkOptionsWriteCount,
-                           d.ResponseSlot);
-  });
-  if (!body) {
-    LogLine(impl_, *entry, "GetClerkOptions:  Short answer!");
-    return finish(kTimeout);
-  }
+  // Read the clerk options table, change its three option bytes and write
+  // it back as it came otherwise.
+  std::optional<core::TableRead> read = ReadTable(*entry, kTableClerkOptions, "GetClerkOptions");
+  if (!read) return finish(kTimeout);
+  ApplyClerkOptions(read->data, entry_code, default_clerk, stay_down);  // complete: 35 bytes
   LogLine(impl_, *entry, "GetClerkOptions:  Done!");
 
-  if (!SendAwaitingAck(*entry, link::BuildFrame(*body), "SetClerkOptions")) {
+  const Bytes body =
+      link::TableBody(link::FnWriteTable(kTableClerkOptions), kClerkOptionsWriteCount, read->data);
+  if (!SendAwaitingAck(*entry, link::BuildFrame(body), "SetClerkOptions")) {
     return finish(kTimeout);
   }
 }
@@ -267,7 +268,7 @@ void HostCommands::SendClerk(std::uint8_t port_num, std::u16string_view desc,
   // (or as the last clerk upload left it). Without any clerk record there is
   // no code to send: nothing is sent rather than a made-up code.
   const std::optional<std::int32_t> code =
-      impl_.driver().answers.Access([](core::AnswerData& d) -> std::optional<std::int32_t> {
+      entry->Answers.Access([](core::AnswerData& d) -> std::optional<std::int32_t> {
         if (d.Clerks.records.empty()) return std::nullopt;
         return d.Clerks.records[0].code;
       });
@@ -282,23 +283,18 @@ void HostCommands::SendClerk(std::uint8_t port_num, std::u16string_view desc,
 // ---------------------------------------------------------------------------
 
 void HostCommands::GetStatus(std::uint8_t port_num, bool& day_open, std::int32_t& Value) {
-  Value = kOk;
-  auto& answers = impl_.driver().answers;
-  const int index = impl_.FindPortEntry(port_num);
-  if (index < 0) {
-    Value = kPortNotOpen;
-    answers.SetResponse({});
-    return;
-  }
-  const auto entry = impl_.Entry(index);
+  const auto entry = Begin(port_num, Value);
+  if (!entry) return;
+  auto& answers = entry->Answers;
   day_open = true;
-  answers.SetResponse({});
+  answers.Access(ClearResponse);
   impl_.SendFrame(*entry, link::StatusFrame());
-  // The first data byte is the day status; 0 means the day is closed.
+  // Only the status answer of this port counts; its first data byte is the
+  // day status, 0 meaning that the day is closed.
   std::optional<std::uint8_t> day_status;
   AwaitAnswer([&] {
     day_status = answers.Access([](core::AnswerData& d) -> std::optional<std::uint8_t> {
-      if (d.ResponseSlot.empty()) return std::nullopt;
+      if (!HoldsStatusAnswer(d)) return std::nullopt;
       return static_cast<std::uint8_t>(d.ResponseSlot[0]);
     });
     return day_status.has_value();
@@ -310,20 +306,23 @@ void HostCommands::GetStatus(std::uint8_t port_num, bool& day_open, std::int32_t
     Value = kTimeout;
     LogLine(impl_, *entry, "GetStatus:  Timeout!");
   }
-  answers.SetResponse({});
+  answers.Access(ClearResponse);
   LogError(impl_, *entry, "GetStatus", Value);
 }
 
 void HostCommands::EcrCheck(std::uint8_t port_num, EcrCheckResult& result, std::int32_t& Value) {
   const auto entry = Begin(port_num, Value);
   if (!entry) return;
-  auto& answers = impl_.driver().answers;
+  auto& answers = entry->Answers;
   LogLine(impl_, *entry, "EcrCheck");
   SendBody(impl_, *entry, BuildCheckRequest());
-  answers.SetResponse({});
+  answers.Access(ClearResponse);
+  // Only the check answer of this port counts; the slot keeps it.
   std::string answer;
   const bool got = AwaitAnswer([&] {
-    answer = answers.Response();
+    answer = answers.Access([](core::AnswerData& d) {
+      return HoldsCheckAnswer(d) ? d.ResponseSlot : std::string();
+    });
     return !answer.empty();
   });
   if (!got) {

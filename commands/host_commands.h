@@ -10,6 +10,8 @@
 // converted to the host's 8-bit code page here. `Value` is an out-parameter
 // so that it keeps what was set when a serial-port error (EComPort) escapes.
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -80,6 +82,14 @@ class HostCommands {
   // time-out.
   bool SendAwaitingAck(core::PortEntry& entry, const std::string& frame, std::string_view step,
                        bool log_done = true);
+  // The read step of a read-modify-write: the port's earlier answer for
+  // `table` forgotten, the read request written, and the wait until this
+  // very table's answer has arrived from this port. Then the answer must hold
+  // everything that will be written back. "<step>:  Timeout!" or
+  // "<step>:  Short answer!" and nothing when not; the answer otherwise
+  // ("<step>:  Done!" is the caller's, once it has used the answer).
+  std::optional<core::TableRead> ReadTable(core::PortEntry& entry, std::uint8_t table,
+                                           std::string_view step);
 
   core::TarvoImpl1& impl_;
 };

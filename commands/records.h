@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "commands/encodings.h"
-#include "core/driver_state.h"
+#include "core/answer_slots.h"
 
 namespace tarvo::commands {
 
@@ -25,6 +25,9 @@ inline constexpr std::uint8_t kKindCustomer = 0x8D;
 inline constexpr std::uint8_t kKindOperation = 0x96;
 inline constexpr std::uint8_t kKindCheck = 0x9B;
 inline constexpr std::uint8_t kKindClerk = 0x9C;
+
+// The register's answer to the check request.
+inline constexpr std::uint8_t kKindCheckAnswer = 0x9D;
 
 // Register tables the commands read and write.
 inline constexpr std::uint8_t kTableClerkOptions = 4;
@@ -152,6 +155,9 @@ bool ApplyClerkOptions(Bytes& table_data, bool entry_code, std::uint8_t default_
 
 // ---------------------------------------------------------------------------
 // Check answer (kind 0x9D, stored without its kind byte)
+
+// The bytes of a complete check answer after its kind byte.
+inline constexpr std::size_t kCheckAnswerSize = 31;
 
 struct CheckAnswer {
   std::int32_t receipt_num = 0;

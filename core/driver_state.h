@@ -1,7 +1,7 @@
 #pragma once
 // State that belongs to the loaded driver and is shared by every control of
-// the process: the port registry, the message queue and the answer slots.
-// (The diagnostic log is DiagLog::Instance().)
+// the process: the port registry and the message queue. (The diagnostic log
+// is DiagLog::Instance(); the answer slots belong to each port entry.)
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -82,62 +82,12 @@ class MessageQueue {
   void PopLocked();  // caller holds mu_; the ring is not empty
 };
 
-struct Curr {
-  std::string name;
-  std::int32_t rate = 0;
-  std::int32_t nod = 0;
-};
-
-struct Clerk {
-  std::string name;
-  std::string kept1;  // first kept field, 2 bytes as received
-  std::int32_t code = 0;
-  std::string kept2;  // second kept field, 2 bytes as received
-};
-
-struct ClerkTable {
-  std::int32_t count = 0;
-  std::vector<Clerk> records;
-};
-
-// The answer slots into which the dispatcher stores register answers and on
-// which waiting commands poll. Shared by all ports.
-struct AnswerData {
-  std::string ResponseSlot;
-  std::array<Curr, 4> CurrencyTable;
-  ClerkTable Clerks;
-};
-
-class AnswerSlots {
- public:
-  // Runs f(AnswerData&) under the slots' lock and returns its result.
-  template <class F>
-  auto Access(F&& f) {
-    std::lock_guard<std::mutex> lock(mu_);
-    return f(data_);
-  }
-  bool ResponseEmpty() {
-    return Access([](AnswerData& d) { return d.ResponseSlot.empty(); });
-  }
-  std::string Response() {
-    return Access([](AnswerData& d) { return d.ResponseSlot; });
-  }
-  void SetResponse(std::string r) {
-    Access([&](AnswerData& d) { d.ResponseSlot = std::move(r); });
-  }
-
- private:
-  std::mutex mu_;
-  AnswerData data_;
-};
-
 class DriverState {
  public:
   static DriverState& Instance();
 
   PortRegistry ports;
   MessageQueue queue;
-  AnswerSlots answers;
 
   // Back to the state of a freshly loaded driver. For tests.
   void ResetForTest();

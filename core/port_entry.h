@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 
+#include "core/answer_slots.h"
 #include "link/com_port.h"
 
 namespace tarvo::core {
@@ -53,6 +54,25 @@ struct PortEntry {
  private:
   mutable std::mutex frame_mutex_;
   std::string last_frame_;
+
+ public:
+  // ---- Per-register state of the dispatcher and the commands -------------
+  // What one register's messages and answers leave behind belongs to that
+  // register, never to the control or the driver: an answer from one port
+  // must not satisfy a command waiting on another, and one register's waste
+  // sequence must not change how another register's requests are handled.
+  //
+  // Answers: the register's answers to host commands (ResponseSlot, the
+  // table reads, CurrencyTable, ClerkTable with the code of the last clerk
+  // login). Filled by the dispatcher, read by the commands; own lock.
+  AnswerSlots Answers;
+  // The 841 mode's waste sequence of this register: a refused waste sell
+  // request waits for the next request of another type, and a run of
+  // empty-code inquiries is reported once. Written and read by the
+  // dispatcher of the control that dispatches this port's messages; atomics
+  // so that a look from any other thread is race-free.
+  std::atomic<bool> WasteRefused{false};
+  std::atomic<bool> CloseWasteReported{false};
 };
 
 }  // namespace tarvo::core

@@ -4,9 +4,10 @@
 // A control has its own message loop (the thread that created it), the two
 // form timers (Timer1 ages partial input every second, Timer2 hands one queued
 // message to the dispatcher every 100 ms), its own read thread, and the
-// per-control settings (FieldSeparator, Mode650 and the waste flags). The port
-// registry, message queue, answer slots and log are driver-wide
-// (DriverState, DiagLog) and shared with every other control of the process.
+// per-control settings (FieldSeparator, Mode650). The port registry, message
+// queue and log are driver-wide (DriverState, DiagLog) and shared with every
+// other control of the process; each port entry keeps its own answer slots
+// and waste state.
 //
 // Every method except the constructor's helpers runs on the control's thread.
 #include <cstdint>
@@ -81,8 +82,6 @@ class TarvoImpl1 {
   std::uint8_t FieldSeparator() const { return field_separator_; }
   // VARIANT_BOOL semantics: any non-zero value counts as true; -1 at creation.
   std::int16_t Mode650 = -1;
-  bool WasteRefused = false;
-  bool CloseWasteReported = false;
 
   static constexpr platform::Millis kTimer1IntervalMs = 1000;
   static constexpr platform::Millis kTimer2IntervalMs = 100;

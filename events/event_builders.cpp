@@ -1,6 +1,7 @@
 #include "events/event_builders.h"
 
 #include "events/field_reader.h"
+#include "events/log_text.h"
 
 namespace tarvo::events {
 namespace {
@@ -11,8 +12,9 @@ constexpr std::size_t kDateDigits = 6;
 constexpr std::size_t kTimeDigits = 4;
 constexpr std::size_t kApNumWidth = 9;
 
-// Log lines carry some single-byte fields as the byte itself.
-std::string Char(std::uint8_t byte) { return std::string(1, static_cast<char>(byte)); }
+// Log lines carry some single-byte fields as the byte itself (escaped when
+// it is a control byte).
+std::string Char(std::uint8_t byte) { return LogSafe(std::string(1, static_cast<char>(byte))); }
 
 // Joins the parts of a log line with single blanks.
 template <class... Parts>
@@ -31,7 +33,7 @@ DayOpenEvent BuildDayOpen(std::string_view payload) {
   e.do_time = PaddedText(f.Integer(4), kTimeDigits);
   e.clerk_num = f.Byte(8);
   e.ap_num = f.Text(9, kApNumWidth);
-  e.log = Line("OnDayOpen", e.do_date, e.do_time, Char(e.clerk_num), e.ap_num);
+  e.log = Line("OnDayOpen", e.do_date, e.do_time, Char(e.clerk_num), LogSafe(e.ap_num));
   return e;
 }
 
@@ -44,7 +46,7 @@ ReceiptEvent BuildReceipt(std::string_view payload, std::string_view event_name)
   e.receipt_num = f.Integer(9);
   e.ap_num = f.Text(13, kApNumWidth);
   e.log = Line(event_name, e.date, e.time, Char(e.clerk_num), NumberText(e.receipt_num),
-               e.ap_num);
+               LogSafe(e.ap_num));
   return e;
 }
 
@@ -133,20 +135,25 @@ PaidInOutEvent BuildPaidInOut(std::string_view payload) {
   e.clerk_num = f.Byte(17);
   e.ap_num = f.Text(18, kApNumWidth);
   e.log = Line("OnPaidInOut", Char(e.p_type), NumberText(cash), NumberText(check), e.pd_date,
-               e.pd_time, Char(e.clerk_num), e.ap_num);
+               e.pd_time, Char(e.clerk_num), LogSafe(e.ap_num));
   return e;
 }
 
 std::string PluInquiry::LogSuffix() const {
-  return " (" + ap_num + (ap_num.empty() ? "" : " false") + ")";
+  return " (" + LogSafe(ap_num) + (ap_num.empty() ? "" : " false") + ")";
 }
 
 std::string PluInquiry::PluInquireLog() const {
-  return "OnPluInquire(Ex) " + plu_code + LogSuffix();
+  return "OnPluInquire(Ex) " + LogSafe(plu_code) + LogSuffix();
 }
 
 std::string PluInquiry::PluInquire841Log() const {
-  return "OnPluInquire841 " + plu_code + LogSuffix();
+  return "OnPluInquire841 " + LogSafe(plu_code) + LogSuffix();
+}
+
+std::size_t PluInquiry::ExpectedSize(std::size_t payload_size) {
+  if (payload_size > kMaxShortForm) return kLongFormSize;
+  return payload_size <= kShortFormCodeSize ? kShortFormCodeSize : kShortFormSize;
 }
 
 PluInquiry BuildPluInquiry(std::string_view payload) {
@@ -171,7 +178,7 @@ PluInquiry BuildPluInquiry(std::string_view payload) {
 CustInquiryEvent BuildCustInquiry(std::string_view payload) {
   CustInquiryEvent e;
   e.cust_id = Trimmed(payload);
-  e.log = "OnCustInquire " + e.cust_id;
+  e.log = "OnCustInquire " + LogSafe(e.cust_id);
   return e;
 }
 
@@ -209,7 +216,7 @@ ModifyRequestEvent BuildModifyRequest(std::string_view payload) {
 ConnectEvent BuildConnect(std::string_view payload) {
   ConnectEvent e;
   e.ap_num = FieldReader(payload).Text(25, kApNumWidth);
-  e.log = "OnConnect " + e.ap_num + " false";
+  e.log = "OnConnect " + LogSafe(e.ap_num) + " false";
   return e;
 }
 

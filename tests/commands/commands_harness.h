@@ -12,7 +12,8 @@
 // exact and need no real time.
 //
 // The answer handler stands in for the dispatcher: it stores table data and
-// check answers in the answer slots the way the dispatcher does.
+// check answers in the answer slots of the message's port the way the
+// dispatcher does.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -25,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/answer_rules.h"
 #include "commands/encodings.h"
 #include "commands/host_commands.h"
 #include "core/diag_log.h"
@@ -73,39 +75,9 @@ class ScriptClock final : public platform::Clock {
 inline void StoreAnswer(core::AnswerData& d, const std::string& message) {
   if (message.size() < 2) return;
   const auto kind = static_cast<std::uint8_t>(message[0]);
-  const std::string payload = message.substr(2);
-  if (kind == 0x9D) {
-    d.ResponseSlot = payload;
-    return;
-  }
-  if (kind != 0x01) return;
-  d.ResponseSlot = payload.size() > 18 ? payload.substr(18) : std::string();
-  const std::string fn = payload.size() >= 12 ? payload.substr(7, 5) : std::string();
-  const auto read_of = [](std::uint8_t t) {
-    const auto f = link::FnReadTable(t);
-    return std::string(f.begin(), f.end());
-  };
-  const std::string& data = d.ResponseSlot;
-  const auto text = [&](std::size_t o, std::size_t n) {
-    return o < data.size() ? data.substr(o, n) : std::string();
-  };
-  if (fn == read_of(6)) {
-    for (std::size_t k = 0; k < 4; ++k) {
-      const std::size_t b = 480 + 20 * k;
-      d.CurrencyTable[k].name = text(b, 12);
-      d.CurrencyTable[k].rate = commands::DecodeLE(text(b + 12, 4));
-      d.CurrencyTable[k].nod = static_cast<std::uint8_t>(text(b + 16, 1).empty() ? 0 : data[b + 16]);
-    }
-  } else if (fn == read_of(7)) {
-    const std::int32_t count = commands::DecodeLE(payload.substr(16, 2));
-    d.Clerks.count = count;
-    d.Clerks.records.resize(static_cast<std::size_t>(count));
-    for (std::size_t i = 0; i < d.Clerks.records.size(); ++i) {
-      const std::size_t r = 21 * i;
-      d.Clerks.records[i] = {text(r, 13), text(r + 13, 2),
-                             commands::DecodeLE(text(r + 15, 4)), text(r + 19, 2)};
-    }
-  }
+  const std::string_view payload = std::string_view(message).substr(2);
+  if (kind == 0x9D) commands::StoreCheckAnswer(d, payload);
+  if (kind == 0x01) commands::StoreTableTransfer(d, payload);
 }
 
 // The register's answer to a read of table `t`: a table transfer with the
@@ -143,7 +115,9 @@ class CommandsTest : public ::testing::Test {
       if (on_message_) {
         on_message_(m);
       } else {
-        state_.answers.Access([&](core::AnswerData& d) { StoreAnswer(d, m.bytes); });
+        if (const auto source = m.source.lock()) {
+          source->Answers.Access([&](core::AnswerData& d) { StoreAnswer(d, m.bytes); });
+        }
       }
     });
   }

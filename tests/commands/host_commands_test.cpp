@@ -24,7 +24,7 @@ std::string Zeros(std::size_t n) { return std::string(n, '\0'); }
 // Common course
 
 TEST_F(CommandsTest, APortThatIsNotOpenGivesThreeAndLeavesEverythingAlone) {
-  state_.answers.SetResponse("kept");
+  entry_->Answers.SetResponse("kept");
   bool day_open = false;
   EcrCheckResult check;
   check.receipt_num = 77;
@@ -49,7 +49,7 @@ TEST_F(CommandsTest, APortThatIsNotOpenGivesThreeAndLeavesEverythingAlone) {
     call(value);
     EXPECT_EQ(value, commands::kPortNotOpen) << name;
   }
-  EXPECT_EQ(state_.answers.Response(), "kept");
+  EXPECT_EQ(entry_->Answers.Response(), "kept");
 
   std::int32_t value = -1;
   cmd_->GetStatus(5, day_open, value);
@@ -130,8 +130,8 @@ const std::vector<SentCase>& SentCases() {
        [](auto& c, auto&, auto&, auto& v) { c.OperationEnabled(3, false, u"Tilos", v); },
        0, "\x96" "Tilos" + Zeros(27) + "0", {"OperationEnabled 0 Tilos"}},
       {"clerk record with the code of the login request",
-       [](auto& c, auto&, core::DriverState& s, auto& v) {
-         s.answers.Access([](core::AnswerData& d) {
+       [](auto& c, auto& e, core::DriverState&, auto& v) {
+         e.Answers.Access([](core::AnswerData& d) {
            d.Clerks.count = 4;
            d.Clerks.records = {{"", "", 0x01020304, ""}};
          });
@@ -153,7 +153,7 @@ class SentCommand : public CommandsTest, public ::testing::WithParamInterface<Se
 
 TEST_P(SentCommand, WritesItsFrameAndReturnsAtOnce) {
   const SentCase& c = GetParam();
-  state_.answers.SetResponse("kept");
+  entry_->Answers.SetResponse("kept");
   std::int32_t value = -1;
   c.call(*cmd_, *entry_, state_, value);
   EXPECT_EQ(value, c.value);
@@ -164,7 +164,7 @@ TEST_P(SentCommand, WritesItsFrameAndReturnsAtOnce) {
     Expect(c.body);
     EXPECT_EQ(entry_->LastFrame(), link::BuildFrame(c.body));
   }
-  EXPECT_EQ(state_.answers.Response(), "kept");
+  EXPECT_EQ(entry_->Answers.Response(), "kept");
   EXPECT_EQ(HostLines(), c.lines);
 }
 
@@ -207,7 +207,7 @@ TEST_F(CommandsTest, GetStatusReadsTheDayStatusOrTimesOut) {
     EXPECT_EQ(day_open, c.day_open);
     EXPECT_EQ(clock_.sleeps() - sleeps, c.rounds);
     EXPECT_EQ(clock_.NowMs() - start, 300 * c.rounds);
-    EXPECT_TRUE(state_.answers.ResponseEmpty());
+    EXPECT_TRUE(entry_->Answers.ResponseEmpty());
     const Lines all = HostLines();
     EXPECT_EQ(Lines(all.begin() + static_cast<long>(logged), all.end()), c.lines);
     logged = all.size();
@@ -221,7 +221,7 @@ std::string CheckAnswer() {
 }
 
 TEST_F(CommandsTest, EcrCheckUnpacksTheCheckAnswer) {
-  state_.answers.SetResponse("stale");
+  entry_->Answers.SetResponse("stale");
   clock_.Script({Answers("\x9B", CheckAnswer())});
   EcrCheckResult r;
   r.demo_mode = true;
@@ -238,7 +238,7 @@ TEST_F(CommandsTest, EcrCheckUnpacksTheCheckAnswer) {
   EXPECT_EQ(r.ap_num, u"123456789");
   EXPECT_EQ(r.opened_day, 42);
   EXPECT_FALSE(r.demo_mode);
-  EXPECT_EQ(state_.answers.Response(), CheckAnswer().substr(1));
+  EXPECT_EQ(entry_->Answers.Response(), CheckAnswer().substr(1));
   EXPECT_EQ(HostLines(), (Lines{"EcrCheck", "EcrCheck: Done!"}));
 }
 
@@ -338,12 +338,12 @@ TEST_F(CommandsTest, CurrencyUploadPhaseFailures) {
 }
 
 TEST_F(CommandsTest, CurrencyUploadChecksBeforeSending) {
-  state_.answers.Access([](core::AnswerData& d) { d.CurrencyTable[0].name = "HUF"; });
+  entry_->Answers.Access([](core::AnswerData& d) { d.CurrencyTable[0].name = "HUF"; });
   std::int32_t value = -1;
   cmd_->CurrencyUpload(kPort, u"5", u"EUR", u"3105", u"2", value);
   EXPECT_EQ(value, 4);
   // The table is emptied before the checks, as the command's first step.
-  EXPECT_TRUE(state_.answers.Access([](core::AnswerData& d) { return d.CurrencyTable[0].name; })
+  EXPECT_TRUE(entry_->Answers.Access([](core::AnswerData& d) { return d.CurrencyTable[0].name; })
                   .empty());
   cmd_->CurrencyUpload(kPort, u"2", u"EUR\u02D9USD", u"3105", u"2\u02D93", value);
   EXPECT_EQ(value, 6);
@@ -452,38 +452,36 @@ TEST_F(CommandsTest, SetClerkOptionsFailures) {
 // ---------------------------------------------------------------------------
 // A command called from inside a message handler
 
-TEST_F(CommandsTest, NestedCommandsSeeOnlyTheirAcknowledgements) {
-  // The slot holds the clerk options from an earlier answer.
-  const std::string earlier(35, '\x11');
-  state_.answers.SetResponse(earlier);
-  std::string written = earlier;
-  written.replace(2, 3, test::Hex("00 02 01"));
+TEST_F(CommandsTest, NestedCommandsGetNoTableOrStatusAnswers) {
+  // The port's slots hold the clerk options from an earlier read.
+  entry_->Answers.Access([](core::AnswerData& d) {
+    StoreAnswer(d, "\x01" "0" + TableAnswer(4, std::string(35, '\x11')).substr(1));
+  });
   std::int32_t options_value = -1;
   std::int32_t status_value = -1;
   bool day_open = false;
   on_message_ = [&](const core::QueuedMessage& m) {
-    if (m.bytes[0] != '\x98') {
-      state_.answers.Access([&](core::AnswerData& d) { StoreAnswer(d, m.bytes); });
-      return;
-    }
+    if (m.bytes[0] != '\x98') return;
     // Timer2 is off while this message is handled: the register's answers
-    // are queued but not stored, so the acknowledgement waits end and the
-    // answer wait does not.
+    // are queued but not stored, so neither the table read nor the status
+    // query gets its answer, and nothing is written back from the earlier
+    // table.
     cmd_->SetClerkOptions(kPort, false, 2, false, options_value);
     cmd_->GetStatus(kPort, day_open, status_value);
   };
-  clock_.Script({Answers(kReadOptions, TableAnswer(4, std::string(35, '\x22'))),
-                 Acks(link::TableBody(link::FnWriteTable(4), 35, written)),
-                 Answers(link::TableBody(link::kFnStatus, 1),
-                         link::TableBody(link::kFnStatus, 1, "\x01"))});
+  std::vector<std::function<void()>> script{Answers(kReadOptions, TableAnswer(4, std::string(35, '\x22')))};
+  script.resize(commands::HostCommands::kAnswerRounds, [] {});
+  script.push_back(Answers(link::TableBody(link::kFnStatus, 1),
+                           link::TableBody(link::kFnStatus, 1, "\x01")));
+  clock_.Script(script);
   state_.queue.Push({"\x98" "0", entry_});
   clock_.Advance(100);
   loop_.ProcessPendingMessages();
 
-  EXPECT_EQ(options_value, 0);
+  EXPECT_EQ(options_value, 2);
   EXPECT_EQ(status_value, 2);
   EXPECT_TRUE(day_open);
-  EXPECT_EQ(clock_.sleeps(), 2 + 21);
+  EXPECT_EQ(clock_.sleeps(), 21 + 21);
   EXPECT_EQ(QueuedCount(), 2u);  // the table-4 and status answers wait for Timer2
   ExpectSilence();
 }

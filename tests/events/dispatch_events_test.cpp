@@ -7,6 +7,7 @@
 #include <climits>
 
 #include "events/dispatcher.h"
+#include "link/frame.h"
 #include "tests/events/events_harness.h"
 
 namespace tarvo::events {
@@ -42,8 +43,13 @@ TEST_P(DispatchMessageTest, RaisesItsEventsAndWritesItsLogLines) {
   h.Dispatch(c.kind, c.payload);
 
   EXPECT_EQ(h.receiver().calls, c.events);
+  // Lines of kind 'C' carry their prefix before the port's name.
+  const std::string clear = "CLEAR: ";
   std::vector<std::string> logs;
-  for (const auto& l : c.logs) logs.push_back("COM12: " + l);
+  for (const auto& l : c.logs) {
+    logs.push_back(l.rfind(clear, 0) == 0 ? clear + "COM12: " + l.substr(clear.size())
+                                          : "COM12: " + l);
+  }
   EXPECT_EQ(h.log().Lines(), logs);
 }
 
@@ -76,25 +82,25 @@ INSTANTIATE_TEST_SUITE_P(
         // Count scaling: all four rows of (inquiry form, variant).
         MessageCase{"SellLongForm650Rounds", 0x83, Item('P', Code14(0, 5998), 1234), true, false,
                     {R"(OnSell(12, 0, 0, "5998", 150, 300, 123))"},
-                    {"OnSell <00> 0 5998 150 300 123"}},
+                    {"OnSell \\x00 0 5998 150 300 123"}},
         MessageCase{"SellLongForm650RoundsHalfUp", 0x85, Item('D', Code14(12, 345), 1235), true,
                     false,
                     {R"(OnSell(12, 2, 1, "1200000345", 150, 300, 124))"},
-                    {"OnSell <02> 1 1200000345 150 300 124"}},
+                    {"OnSell \\x02 1 1200000345 150 300 124"}},
         MessageCase{"WasteLongForm650RoundsNegative", 0x8E, Item('P', Code14(0, 0), -1235), true,
                     false,
                     {R"(OnWaste(12, 0, 0, "0", 150, 300, -124))"},
-                    {"OnWaste <00> 0 0 150 300 -124"}},
+                    {"OnWaste \\x00 0 0 150 300 -124"}},
         MessageCase{"SellLongForm841AsIs", 0x84, Item('P', Code14(0, 5998), 1000), false, false,
                     {R"(OnSell(12, 1, 0, "5998", 150, 300, 1000))"},
-                    {"OnSell <01> 0 5998 150 300 1000"}},
+                    {"OnSell \\x01 0 5998 150 300 1000"}},
         MessageCase{"WasteShortForm650AsIs", 0x8F, Item('P', Code14(0, 5998), 1000), true, true,
                     {R"(OnWaste(12, 1, 0, "5998", 150, 300, 1000))"},
-                    {"OnWaste <01> 0 5998 150 300 1000"}},
+                    {"OnWaste \\x01 0 5998 150 300 1000"}},
         MessageCase{"WasteShortForm841TimesTen", 0x90, Item('P', Code14(0, 5998), 1000), false,
                     true,
                     {R"(OnWaste(12, 2, 0, "5998", 150, 300, 10000))"},
-                    {"OnWaste <02> 0 5998 150 300 10000"}},
+                    {"OnWaste \\x02 0 5998 150 300 10000"}},
         MessageCase{"ModifyD", 0x86, "2" + Le32(-150), true, false,
                     {"OnModify(12, 68, 50, -150)"}, {"OnModify D 2 -150"}},
         MessageCase{"ModifyS", 0x87, "1" + Le32(20), false, false,
@@ -121,13 +127,17 @@ INSTANTIATE_TEST_SUITE_P(
         // Short messages still raise their events with what the bytes give.
         MessageCase{"DayOpenCutInTheTime", 0x81, kDate + std::string("\x01\x02", 2), true, false,
                     {R"(OnDayOpen(12, "081226", "0513", 0, ""))"},
-                    {"OnDayOpen 081226 0513 <00> "}},
+                    {"CLEAR: Short message 81: 6 of 18 bytes: 4A 3D 01 00 01 02 ",
+                     "OnDayOpen 081226 0513 \\x00 "}},
         MessageCase{"SellCutInTheCode", 0x83, "P" + Le32(0) + std::string("\x7B", 1), false,
                     false,
-                    {R"(OnSell(12, 0, 0, "123", 0, 0, 0))"}, {"OnSell <00> 0 123 0 0 0"}},
+                    {R"(OnSell(12, 0, 0, "123", 0, 0, 0))"},
+                    {"CLEAR: Short message 83: 6 of 21 bytes: 50 00 00 00 00 7B ",
+                     "OnSell \\x00 0 123 0 0 0"}},
         MessageCase{"EmptyPaidInOut", 0x8A, "", false, false,
                     {R"(OnPaidInOut(12, 0, 0, 0, "000000", "0000", 0, ""))"},
-                    {"OnPaidInOut <00> 0 0 000000 0000 <00> "}}),
+                    {"CLEAR: Short message 8A: 0 of 27 bytes: ",
+                     "OnPaidInOut \\x00 0 0 000000 0000 \\x00 "}}),
     CaseName);
 
 // ---------------------------------------------------------------------------
@@ -160,14 +170,18 @@ INSTANTIATE_TEST_SUITE_P(
                         Zeros(13),
                     true, false,
                     {R"(OnPluInquire(12, "59"))", R"(OnPluInquireEx(12, "59", "", false))"},
-                    {"OnPluInquire(Ex) 59 ()"}},
+                    {"CLEAR: Short message 80: 27 of 53 bytes: 07 00 00 00 53 00 E8 03 00 00 "
+                     "01 20 35 39 00 00 00 00 00 00 00 00 00 00 00 00 00 ",
+                     "OnPluInquire(Ex) 59 ()"}},
         MessageCase{"LongInquiry841", 0x80, LongInquiry(-3, 'S', 0, "  5998\x01"), false, true,
                     {R"(OnPluInquire841(12, 2000, "5998", 83, "-3", 42, "AP0000001", false))"},
                     {"OnPluInquire841 5998 (AP0000001 false)"}},
         MessageCase{"LongInquiry841WithoutAp", 0x80, LongInquiry(7, 'S', 0, "5998").substr(0, 40),
                     false, false,
                     {R"(OnPluInquire841(12, 2000, "5998", 83, "7", 0, "", false))"},
-                    {"OnPluInquire841 5998 ()"}},
+                    {"CLEAR: Short message 80: 40 of 53 bytes: " +
+                         link::HexDump(LongInquiry(7, 'S', 0, "5998").substr(0, 40)),
+                     "OnPluInquire841 5998 ()"}},
         MessageCase{"SellRequest841", 0x80, LongInquiry(-3, 'S', 4, "5998"), false, false,
                     {R"(OnSellRequest(12, 2000, 4, 83, "-3", 42, "AP0000001", false))"}, {}},
         MessageCase{"SellRequest650IsEnabledByTheDriver", 0x80, LongInquiry(7, 'W', 4, ""), true,
@@ -218,7 +232,7 @@ INSTANTIATE_TEST_SUITE_P(
         MessageCase{"ReportCutShort", 0x99, DailyReportPayload(3, 7).substr(0, 9), false, false,
                     {R"(OnDailyReport(12, "081226", "0905", 17, "100000000", "0", "0", "0", )"
                      R"("0", "0", "0", "0", "0", 0, 0, 0, "0", "0"))"},
-                    {}},
+                    {"CLEAR: Short message 99: 9 of 106 bytes: 4A 3D 01 00 89 03 11 00 01 "}},
         MessageCase{"Report650", 0x99, DailyReportPayload(3, 7), true, false, {}, {}}),
     CaseName);
 

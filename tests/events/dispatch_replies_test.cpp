@@ -47,17 +47,17 @@ TEST(AutomaticReplyTest, EmptyCodeInquiriesReportCloseWasteOnceAndGetAPlaceholde
 
 TEST(AutomaticReplyTest, RefusedWasteIsClosedByTheNextRequestOfAnotherType) {
   test::PtyHarness h(/*mode650=*/false);
-  auto& impl = h.control().impl();
+  auto& entry = h.entry();
 
   h.Dispatch(0x80, kWasteRequest);
   EXPECT_TRUE(h.receiver().calls.empty());
   EXPECT_EQ(h.ReadFromDriver(test::RefusalFrame().size()), test::RefusalFrame());
-  EXPECT_TRUE(impl.WasteRefused);
+  EXPECT_TRUE(entry.WasteRefused);
 
   h.Dispatch(0x80, kSaleRequest);
   EXPECT_EQ(h.receiver().calls, Calls{kCloseWaste});
   EXPECT_EQ(h.ReadFromDriver(test::EnableFrame().size()), test::EnableFrame());
-  EXPECT_FALSE(impl.WasteRefused);
+  EXPECT_FALSE(entry.WasteRefused);
 
   h.Dispatch(0x80, kSaleRequest);
   EXPECT_EQ(h.receiver().calls, (Calls{kCloseWaste, kSellRequest}));
@@ -84,8 +84,8 @@ TEST(AutomaticReplyTest, RepliesAreSentAndFlagsKeptWithoutAReceiver) {
   const std::string expected =
       test::RefusalFrame() + test::EnableFrame() + test::PlaceholderPluFrame(2000);
   EXPECT_EQ(h.ReadFromDriver(expected.size()), expected);
-  EXPECT_FALSE(h.control().impl().WasteRefused);
-  EXPECT_TRUE(h.control().impl().CloseWasteReported);
+  EXPECT_FALSE(h.entry().WasteRefused);
+  EXPECT_TRUE(h.entry().CloseWasteReported);
   EXPECT_TRUE(h.receiver().calls.empty());
 }
 
@@ -96,7 +96,7 @@ TEST(AutomaticReplyTest, MessagesOfAClosedPortAreStillDispatched) {
   h.control().impl().PortClose(test::PtyHarness::kPort);
 
   h.Dispatch(0x80, kWasteRequest);
-  EXPECT_TRUE(h.control().impl().WasteRefused);
+  EXPECT_TRUE(h.entry().WasteRefused);
   h.Dispatch(0x80, kSaleRequest);
   h.Dispatch(0x80, kSaleRequest);
   EXPECT_EQ(h.receiver().calls, (Calls{kCloseWaste, kSellRequest}));
@@ -142,7 +142,7 @@ TEST(AutomaticReplyTest, AutomaticEnablesPerVariant) {
       }
       EXPECT_EQ(h.receiver().calls.size(), events_before + c.events);
     }
-    EXPECT_FALSE(h.control().impl().WasteRefused);
+    EXPECT_FALSE(h.entry().WasteRefused);
   }
 }
 

@@ -68,7 +68,7 @@ std::string Table(const char (&function)[6], std::uint16_t count, const std::str
 
 TEST(DispatcherTest, TableTransfersFillTheAnswerSlots) {
   test::DispatchHarness h;
-  auto& answers = h.state().answers;
+  auto& answers = h.entry().Answers;
 
   // Status answer: only the response slot.
   h.Dispatch(0x01, Table("\x06\x00\x00\x00\x00", 1, "\x01\x02"));
@@ -116,17 +116,20 @@ TEST(DispatcherTest, TableTransfersFillTheAnswerSlots) {
 TEST(DispatcherTest, CheckAnswerReplacesTheResponseSlotWhole) {
   test::DispatchHarness h;
   h.Dispatch(0x9D, std::string("\x05\x00\x00\x00\x10\x27", 6));
-  EXPECT_EQ(h.state().answers.Response(), std::string("\x05\x00\x00\x00\x10\x27", 6));
+  EXPECT_EQ(h.entry().Answers.Response(), std::string("\x05\x00\x00\x00\x10\x27", 6));
   h.Dispatch(0x9D, "");
-  EXPECT_TRUE(h.state().answers.ResponseEmpty());
+  EXPECT_TRUE(h.entry().Answers.ResponseEmpty());
   EXPECT_TRUE(h.receiver().calls.empty());
-  EXPECT_TRUE(h.log().Lines().empty());
+  // No event line; the short answers are on record.
+  EXPECT_EQ(h.log().Lines(), (std::vector<std::string>{
+                                 "CLEAR: COM12: Short message 9D: 6 of 31 bytes: 05 00 00 00 10 27 ",
+                                 "CLEAR: COM12: Short message 9D: 0 of 31 bytes: "}));
 }
 
 TEST(DispatcherTest, ConnectMessageAlsoFillsTheResponseSlot) {
   test::DispatchHarness h;
   h.Dispatch(0x01, Table("\x05\x00\x00\x00\x00", 1, Zeros(7) + "AP0000001"));
-  EXPECT_EQ(h.state().answers.Response(), Zeros(7) + "AP0000001");
+  EXPECT_EQ(h.entry().Answers.Response(), Zeros(7) + "AP0000001");
   EXPECT_EQ(h.receiver().calls, std::vector<std::string>{R"(OnConnect(12, "AP0000001", false))"});
 }
 
@@ -137,12 +140,12 @@ TEST(DispatcherTest, ClerkLoginKeepsOneRecordWithTheCodeAndTheCount) {
   } cases[] = {{5, 3}, {0, 0}};
   for (const auto& c : cases) {
     test::DispatchHarness h("COM12", /*mode650=*/false);
-    h.state().answers.Access([&](core::AnswerData& d) {
+    h.entry().Answers.Access([&](core::AnswerData& d) {
       d.Clerks.count = c.count_before;
       d.Clerks.records.resize(c.records_before);
     });
     h.Dispatch(0x9C, Le32(-42));
-    h.state().answers.Access([&](core::AnswerData& d) {
+    h.entry().Answers.Access([&](core::AnswerData& d) {
       EXPECT_EQ(d.Clerks.count, c.count_before);
       ASSERT_EQ(d.Clerks.records.size(), 1u);
       EXPECT_EQ(d.Clerks.records[0].code, -42);
@@ -169,17 +172,23 @@ TEST(DispatcherTest, FailingHandlerIsLoggedAndDispatchGoesOn) {
 
   EXPECT_EQ(receiver.calls, (std::vector<std::string>{R"(OnPluInquireEx(12, "5998", "", false))",
                                                       R"(OnIDPress(12, "ID"))"}));
-  EXPECT_EQ(h.log().Lines(), (std::vector<std::string>{"COM12: OnPluInquire(Ex) 5998 ()",
-                                                       "COM12: Dispatch ERROR: handler failed"}));
+  EXPECT_EQ(h.log().Lines(), (std::vector<std::string>{
+                                 "COM12: OnPluInquire(Ex) 5998 ()",
+                                 "COM12: Dispatch ERROR: handler failed",
+                                 "CLEAR: COM12: Short message 98: 2 of 30 bytes: 49 44 "}));
 }
 
 TEST(DispatcherTest, WithoutReceiverEventsAreDroppedAndStateStillChanges) {
   test::DispatchHarness h("COM12", /*mode650=*/false);
   h.control().SetReceiver(nullptr);
   h.Dispatch(0x80, Le32(1) + "S" + Byte(0) + Le32(3000) + Pad("", 30));  // empty code
-  EXPECT_TRUE(h.control().impl().CloseWasteReported);
+  EXPECT_TRUE(h.entry().CloseWasteReported);
   EXPECT_EQ(h.entry().Multiplier, 3000);
-  EXPECT_EQ(h.log().Lines(), std::vector<std::string>{"COM12: OnPluInquire841  ()"});
+  EXPECT_EQ(h.log().Lines(), (std::vector<std::string>{
+                                 "CLEAR: COM12: Short message 80: 40 of 53 bytes: 01 00 00 00 53 00 "
+                                 "B8 0B 00 00 20 20 20 20 20 20 20 20 20 20 20 20 20 20 20 20 20 20 "
+                                 "20 20 20 20 20 20 20 20 20 20 20 20 ",
+                                 "COM12: OnPluInquire841  ()"}));
   EXPECT_TRUE(h.receiver().calls.empty());
 }
 

@@ -152,6 +152,7 @@ struct RegisterSimulator::Outgoing {
   int resends = 0;  // line thread
   bool done = false;
   SendStatus status = SendStatus::kTimeout;
+  Clock::time_point not_before{};  // a late answer waits until then
 };
 
 // Line-thread state: the host input parser, the queue of writes waiting for
@@ -262,8 +263,9 @@ SendStatus RegisterSimulator::Send(std::string body) {
   return out->status;
 }
 
-void RegisterSimulator::Enqueue(std::string body) {
+void RegisterSimulator::Enqueue(std::string body, std::chrono::milliseconds delay) {
   auto out = std::make_shared<Outgoing>();
+  if (delay.count() > 0) out->not_before = Clock::now() + delay;
   out->name = msg::Describe(body, false);
   out->frame = link::BuildFrame(body);
   out->body = std::move(body);
@@ -638,7 +640,12 @@ void RegisterSimulator::OnHostFrame(const std::string& body, const std::string& 
       host_records_.erase(host_records_.begin(), host_records_.begin() + kMaxRecords / 2);
     }
     std::string answer = AnswerFor(body);
-    if (!answer.empty()) Enqueue(std::move(answer));
+    std::chrono::milliseconds delay{};
+    if (U8(body[0]) == msg::kTableTransfer && body.size() > 8) {
+      const auto it = options_.answer_delay_ms.find(U8(body[8]));
+      if (it != options_.answer_delay_ms.end()) delay = std::chrono::milliseconds(it->second);
+    }
+    if (!answer.empty()) Enqueue(std::move(answer), delay);
   }
   cv_.notify_all();
 }
@@ -748,10 +755,14 @@ void RegisterSimulator::LineThread() {
     }
     cv_.notify_all();
 
+    Clock::time_point answer_due = Clock::time_point::max();
     if (!inflight_ && !silent && line_.open()) {
       std::lock_guard<std::mutex> lock(mu_);
-      // Answers to the host go before the register's own messages.
-      auto& queue = answers_.empty() ? outbox_ : answers_;
+      // Answers to the host go before the register's own messages, unless
+      // the next answer is a late one that is not due yet.
+      const bool answer_ready = !answers_.empty() && answers_.front()->not_before <= Clock::now();
+      if (!answers_.empty() && !answer_ready) answer_due = answers_.front()->not_before;
+      auto& queue = answer_ready ? answers_ : outbox_;
       if (!queue.empty()) {
         inflight_ = queue.front();
         queue.pop_front();
@@ -802,6 +813,7 @@ void RegisterSimulator::LineThread() {
     if (!p.writes.empty() && line_.open()) wake_at = std::min(wake_at, next_write_ok_);
     if (inflight_ && p.inflight_written) wake_at = std::min(wake_at, p.inflight_deadline);
     if (p.state != Parser::State::kIdle) wake_at = std::min(wake_at, p.last_byte + frame_age);
+    if (!inflight_) wake_at = std::min(wake_at, answer_due);
     int timeout_ms = -1;
     if (wake_at != Clock::time_point::max()) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(wake_at - now).count();

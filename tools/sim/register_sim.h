@@ -102,6 +102,11 @@ struct SimOptions {
   // bytes keeps the line busy for n * 10 bits at this rate (0: unpaced, a
   // pseudo-terminal takes everything at once).
   int line_rate_baud = 0;
+  // Late answers: the answer to a host table transfer whose function starts
+  // with the given byte (03 table read, 05 identification, 06 status query)
+  // goes out this many milliseconds after the request was acknowledged
+  // instead of at once; the register's own messages may go first meanwhile.
+  std::map<std::uint8_t, int> answer_delay_ms;
 
   // Line trace ("host> 10 02 ... [status query]", "reg > 10 06 [ACK]"); off when empty.
   std::function<void(std::string_view line)> trace;
@@ -239,7 +244,9 @@ class RegisterSimulator {
   void OnHostControl(std::uint8_t byte, bool after_dle);
   void Complete(SendStatus status);
   void Account(const std::string& body);  // under mu_
-  void Enqueue(std::string body);         // under mu_: an answer to the host, nobody waits for it
+  // Under mu_: an answer to the host, nobody waits for it; not sent before
+  // `delay` has passed.
+  void Enqueue(std::string body, std::chrono::milliseconds delay = {});
   std::string AnswerFor(const std::string& body);  // under mu_: the reply a host frame earns
   msg::CheckData CheckLocked() const;              // under mu_: the check answer's data
 
