@@ -209,8 +209,11 @@ bool TarvoImpl1::PumpWait(int rounds, const std::function<bool()>& done) {
 
 void TarvoImpl1::Timer1Timer() {
   // Ages partial input: RxAge counts seconds since the last input while a
-  // frame is being collected. The read thread writes it too, hence the CAS.
+  // frame is being collected. Each control ages the entries it opened, so
+  // that input ages at one tick a second however many controls there are.
+  // The read thread writes RxAge too, hence the CAS.
   for (auto& [index, entry] : driver_.ports.Entries()) {
+    if (entry->owner != this) continue;
     std::int32_t age = entry->RxAge.load();
     while (age != 0 && age < INT32_MAX && !entry->RxAge.compare_exchange_weak(age, age + 1)) {
     }
@@ -218,15 +221,15 @@ void TarvoImpl1::Timer1Timer() {
 }
 
 void TarvoImpl1::Timer2Timer() {
-  if (driver_.queue.Empty()) return;
+  // Only this control's messages: its dispatcher decodes them under its own
+  // mode and raises the events to its own host. The message is taken off the
+  // queue before it is processed: another control on this thread may tick
+  // inside this dispatch (a handler that waits pumps the loop). Taking it is
+  // one step, so controls on other threads never get the same message.
+  std::optional<QueuedMessage> message = driver_.queue.TakeFor(this);
+  if (!message) return;
   loop_.SetTimerEnabled(timer2_, false);
-  // The message is taken off the queue before it is processed: with several
-  // controls on one thread, another control's Timer2 may tick inside this
-  // dispatch (a handler that waits pumps the loop) and must not see it again.
-  // Taking it is one step, so controls on other threads never get the same
-  // message (nor skip one).
-  std::optional<QueuedMessage> message = driver_.queue.Take();
-  if (message && message_handler_) {
+  if (message_handler_) {
     try {
       message_handler_(*message);
     } catch (...) {

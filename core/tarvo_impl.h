@@ -2,8 +2,9 @@
 // TarvoImpl1: the driver state of one control.
 //
 // A control has its own message loop (the thread that created it), the two
-// form timers (Timer1 ages partial input every second, Timer2 hands one queued
-// message to the dispatcher every 100 ms), its own read thread, and the
+// form timers (Timer1 ages the partial input of this control's ports every
+// second, Timer2 hands one queued message of this control's ports to the
+// dispatcher every 100 ms), its own read thread, and the
 // per-control settings (FieldSeparator, Mode650 and the waste flags). The port
 // registry, message queue, answer slots and log are driver-wide
 // (DriverState, DiagLog) and shared with every other control of the process.
