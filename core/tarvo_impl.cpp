@@ -57,18 +57,20 @@ TarvoImpl1::~TarvoImpl1() {
 }
 
 std::int32_t TarvoImpl1::Init(std::uint8_t port_num, std::int32_t baudrate,
-                              std::int32_t log_size, std::string_view sn_path) {
-  return OpenPort(port_num, baudrate, log_size, sn_path, /*handshake=*/true);
+                              std::int32_t log_size, std::string_view sn_path,
+                              std::string_view sn_path_utf8) {
+  return OpenPort(port_num, baudrate, log_size, sn_path, sn_path_utf8, /*handshake=*/true);
 }
 
 std::int32_t TarvoImpl1::PortOpen(std::uint8_t port_num, std::int32_t baudrate,
-                                  std::int32_t log_size, std::string_view sn_path) {
-  return OpenPort(port_num, baudrate, log_size, sn_path, /*handshake=*/false);
+                                  std::int32_t log_size, std::string_view sn_path,
+                                  std::string_view sn_path_utf8) {
+  return OpenPort(port_num, baudrate, log_size, sn_path, sn_path_utf8, /*handshake=*/false);
 }
 
 std::int32_t TarvoImpl1::OpenPort(std::uint8_t port_num, std::int32_t baudrate,
                                   std::int32_t log_size, std::string_view sn_path,
-                                  bool handshake) {
+                                  std::string_view sn_path_utf8, bool handshake) {
   std::int32_t result = kOpenOk;
   if (port_num < 1 || port_num > 16) result = kOpenBadArgument;
   link::TBaudRate rate = link::TBaudRate::br9600;
@@ -79,7 +81,10 @@ std::int32_t TarvoImpl1::OpenPort(std::uint8_t port_num, std::int32_t baudrate,
   else
     result = kOpenBadArgument;
   if (log_size > 500) log_size = 500;
-  std::string dir(sn_path);
+  // The directory is a path of the file system, hence in its encoding; the
+  // code-page form of sn_path would name a directory that does not exist as
+  // soon as the path holds a non-ASCII character.
+  std::string dir(sn_path_utf8);
   if (dir.empty())
     dir = ".";
   else if (dir.size() > 1 && dir.back() == '/')

@@ -42,12 +42,24 @@ class TarvoImpl1 {
   TarvoImpl1(const TarvoImpl1&) = delete;
   TarvoImpl1& operator=(const TarvoImpl1&) = delete;
 
-  // Host methods. `sn_path` is the log directory in the host's 8-bit code
-  // page. Return the result code (0, 1, 4, 9).
+  // Host methods. `sn_path` is the log directory as the host gave it, in its
+  // 8-bit code page: so it appears in the log line of the call (the log's
+  // text is in that code page). `sn_path_utf8` is the same text in UTF-8,
+  // the file system's encoding, and names the directory on disk. The forms
+  // without it use `sn_path` for both (callers whose path is plain ASCII or
+  // already UTF-8). Return the result code (0, 1, 4, 9).
   std::int32_t Init(std::uint8_t port_num, std::int32_t baudrate, std::int32_t log_size,
-                    std::string_view sn_path);
+                    std::string_view sn_path, std::string_view sn_path_utf8);
   std::int32_t PortOpen(std::uint8_t port_num, std::int32_t baudrate, std::int32_t log_size,
-                        std::string_view sn_path);
+                        std::string_view sn_path, std::string_view sn_path_utf8);
+  std::int32_t Init(std::uint8_t port_num, std::int32_t baudrate, std::int32_t log_size,
+                    std::string_view sn_path) {
+    return Init(port_num, baudrate, log_size, sn_path, sn_path);
+  }
+  std::int32_t PortOpen(std::uint8_t port_num, std::int32_t baudrate, std::int32_t log_size,
+                        std::string_view sn_path) {
+    return PortOpen(port_num, baudrate, log_size, sn_path, sn_path);
+  }
   void PortClose(std::uint8_t port_num);
 
   // Registry look-ups.
@@ -92,7 +104,7 @@ class TarvoImpl1 {
 
  private:
   std::int32_t OpenPort(std::uint8_t port_num, std::int32_t baudrate, std::int32_t log_size,
-                        std::string_view sn_path, bool handshake);
+                        std::string_view sn_path, std::string_view sn_path_utf8, bool handshake);
   void Handshake(PortEntry& entry);
   // VaComm1RxChar: runs on the serial port's event thread.
   void OnRxChar(link::TComPort& sender, std::int32_t count);
