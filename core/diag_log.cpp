@@ -38,7 +38,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -253,7 +252,8 @@ struct DiagLog::Impl {
   void ReportFileFailure(const std::string& path, int error) {
     if (file_failing) return;
     file_failing = true;
-    ReportOnStderr("cannot write the diagnostic log " + path + ": " + std::strerror(error) +
+    ReportOnStderr("cannot write the diagnostic log " + path + ": " +
+                   std::generic_category().message(error) +
                    "; its lines are lost until it can be written again");
   }
 };

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -183,7 +184,11 @@ TEST_F(TwoControlsTest, AHostThatStopsPumpingGetsFramesRefusedAndThenEveryMessag
   PtyPair& reg = AddRegister(1);
   ASSERT_EQ(impl.PortOpen(1, 9600, 100, log_dir_.string()), 0);
   Received got;
-  impl.SetMessageHandler([&](const core::QueuedMessage& m) { got.Record(m); });
+  std::atomic<int> dispatched{0};
+  impl.SetMessageHandler([&](const core::QueuedMessage& m) {
+    got.Record(m);
+    ++dispatched;
+  });
   constexpr int kBound = static_cast<int>(MessageQueue::kMaxPendingPerPort);
   constexpr int kTotal = kBound + 20;
 
@@ -199,10 +204,14 @@ TEST_F(TwoControlsTest, AHostThatStopsPumpingGetsFramesRefusedAndThenEveryMessag
   EXPECT_EQ(DriverState::Instance().queue.Size(), MessageQueue::kMaxPendingPerPort);
 
   // The host pumps again while the register goes on sending, each refused
-  // frame again after the NAK: everything arrives once, in order.
+  // frame again after the NAK (once the host has taken a message, as a
+  // register that retries later would): everything arrives once, in order.
   std::atomic<bool> sent{false};
   std::thread sender([&] {
-    SendAll(reg, 1, kBound, kTotal, [] {});
+    SendAll(reg, 1, kBound, kTotal, [&] {
+      const int seen = dispatched.load();
+      WaitUntil([&] { return dispatched.load() > seen; });
+    });
     sent = true;
   });
   const bool all = WaitUntil(
