@@ -32,7 +32,7 @@ class EntryContext final : public link::RxEntryContext {
     if (driver_.queue.HasRoomFor(entry_)) return true;
     // The host has not taken this port's messages for a while (its loop does
     // not run, or an event handler does not return). The frame is refused.
-    Log('s', "MessageQueue full: " + std::to_string(core::MessageQueue::kMaxPendingPerPort) +
+    Log('s', "MessageQueue full: " + std::to_string(MessageQueue::kMaxPendingPerPort) +
                  " messages wait for dispatch, frame refused");
     return false;
   }
