@@ -494,7 +494,8 @@ HRESULT TTarvo::SendCust(BYTE port_num, BSTR cust_id, BSTR cust_desc, LONG* Valu
 
 HRESULT TTarvo::Init(BYTE port_num, LONG baudrate, LONG log_size, BSTR sn_path, LONG* Value) {
   return Method(Value, [&](std::int32_t& value) {
-    value = driver_->impl().Init(port_num, baudrate, log_size, platform::ToAnsi(Text(sn_path)));
+    value = driver_->impl().Init(port_num, baudrate, log_size, platform::ToAnsi(Text(sn_path)),
+                                 platform::Utf16ToUtf8(Text(sn_path)));
   });
 }
 
@@ -508,8 +509,9 @@ HRESULT TTarvo::PortClose(BYTE port_num) {
 HRESULT TTarvo::PortOpen(BYTE port_num, LONG baudrate, LONG log_size, BSTR sn_path,
                          LONG* Value) {
   return Method(Value, [&](std::int32_t& value) {
-    value =
-        driver_->impl().PortOpen(port_num, baudrate, log_size, platform::ToAnsi(Text(sn_path)));
+    value = driver_->impl().PortOpen(port_num, baudrate, log_size,
+                                     platform::ToAnsi(Text(sn_path)),
+                                     platform::Utf16ToUtf8(Text(sn_path)));
   });
 }
 

@@ -14,7 +14,19 @@
 //  - `lifecycle_mu` serialises StartWriter/StopWriter (held across the join,
 //    which the writer thread never waits for). `writer_mu` guards the pointer
 //    to the running writer, which WriteLog uses to post flush requests.
-//  - The write position in the file belongs to the writer thread alone.
+//  - `dropped` (lines refused because the buffer was full) is guarded by
+//    `mu` with the buffer.
+//  - The write position in the file and the failure streak of the file
+//    belong to the writer thread alone.
+//
+// Bounds and failures. The buffer never holds more than kMaxBufferBytes:
+// when the writer cannot run or cannot keep up, further lines are dropped,
+// reported once on stderr, and counted; the first line that fits again is
+// preceded by a line in the log that says how many were lost. A file that
+// cannot be opened or written is reported once on stderr (its name and the
+// system's reason) per streak of failing flushes; the chunk is dropped as
+// before and the next flush tries again, so logging resumes by itself once
+// the directory is usable.
 #include "core/diag_log.h"
 
 #include <fcntl.h>
@@ -67,6 +79,13 @@ std::string TimeStamp(const std::tm& tm) {
   return std::string(text, n > 0 ? static_cast<std::size_t>(n) : 0);
 }
 
+// One line on stderr, for failures of the log itself that nobody would see
+// otherwise. Reporting must not fail the caller: the result is ignored.
+void ReportOnStderr(const std::string& text) {
+  const std::string line = "TarvoMDrv: " + text + "\n";
+  [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, line.data(), line.size());
+}
+
 std::string_view PrefixOf(char kind) {
   switch (kind) {
     case 'W':
@@ -98,6 +117,7 @@ struct DiagLog::Impl {
   std::string buffer;
   bool busy = false;
   std::size_t pending = 0;
+  std::size_t dropped = 0;  // lines refused since the buffer last had room
   std::function<std::tm()> time_source;
 
   mutable std::mutex cfg_mu;
@@ -108,6 +128,7 @@ struct DiagLog::Impl {
   mutable std::mutex writer_mu;
   std::shared_ptr<Writer> writer;
   std::atomic<std::int64_t> next_marker{0};
+  bool file_failing = false;  // writer thread only: the last flush failed
 
   std::string FilePath() const {
     std::lock_guard<std::mutex> lock(cfg_mu);
@@ -176,9 +197,10 @@ struct DiagLog::Impl {
 
   // Writes `chunk` at the write position, holding the file under its size
   // limit by starting again at offset 0. A file that cannot be opened,
-  // created or written is passed over in silence: the log is a diagnostic
-  // aid and must never disturb the driver or its host, and the caller drops
-  // the chunk all the same so that logging goes on with the following lines.
+  // created or written is reported on stderr (once per streak) and otherwise
+  // passed over: the log is a diagnostic aid and must never disturb the
+  // driver or its host, and the caller drops the chunk all the same so that
+  // logging goes on with the following lines.
   void WriteChunk(const std::string& chunk, std::int64_t& pos) {
     const std::string path = FilePath();
     std::int64_t size_found = 0;
@@ -188,7 +210,10 @@ struct DiagLog::Impl {
       if (::fstat(fd, &st) == 0) size_found = st.st_size;
     } else {
       fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-      if (fd < 0) return;
+      if (fd < 0) {
+        ReportFileFailure(path, errno);
+        return;
+      }
       pos = 0;
     }
 
@@ -210,11 +235,26 @@ struct DiagLog::Impl {
       const ssize_t w = ::pwrite(fd, chunk.data() + done, static_cast<std::size_t>(n - done),
                                  static_cast<off_t>(pos + done));
       if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) break;  // disk full, I/O error: the rest is lost
+      if (w <= 0) {  // disk full, I/O error: the rest is lost
+        ReportFileFailure(path, w < 0 ? errno : ENOSPC);
+        break;
+      }
       done += w;
     }
     pos += done;
     ::close(fd);
+    if (done == n) file_failing = false;
+  }
+
+  // The log cannot reach its file: said once, when a streak of failing
+  // flushes begins, so that a missing or read-only directory does not go
+  // unnoticed and does not flood stderr either.
+  void ReportFileFailure(const std::string& path, int error) {
+    if (file_failing) return;
+    file_failing = true;
+    ReportOnStderr("cannot write the diagnostic log " + path + ": " +
+                   std::generic_category().message(error) +
+                   "; its lines are lost until it can be written again");
   }
 };
 
@@ -238,14 +278,31 @@ void DiagLog::WriteLog(char kind, std::string_view port_name, std::string_view t
   tail.append(prefix).append(port_name).append(": ").append(text).append("\r\n");
 
   std::size_t size = 0;
+  bool overflow_began = false;
   for (int attempt = 1; attempt <= kAppendAttempts; ++attempt) {
     {
       std::lock_guard<std::mutex> lock(d.mu);
       if (!d.busy) {
         // The time stamp is taken when the line goes into the buffer, so the
         // lines of the file are in time order.
-        d.buffer += TimeStamp(d.time_source ? d.time_source() : LocalNow());
-        d.buffer += tail;
+        const std::string stamp = TimeStamp(d.time_source ? d.time_source() : LocalNow());
+        std::string lost;
+        if (d.dropped > 0) {
+          lost = stamp + "TarvoMDrv: " + std::to_string(d.dropped) +
+                 " log line(s) lost, the log buffer was full\r\n";
+        }
+        // The bound is far above what a running writer ever leaves behind
+        // (it is asked to flush every 1024 bytes, and the file itself holds
+        // at most 500 KiB): it is reached only when the writer cannot run or
+        // cannot keep up.
+        if (d.buffer.size() + lost.size() + stamp.size() + tail.size() > kMaxBufferBytes) {
+          overflow_began = d.dropped++ == 0;
+        } else {
+          d.buffer += lost;
+          d.buffer += stamp;
+          d.buffer += tail;
+          d.dropped = 0;
+        }
         d.pending = d.buffer.size();
         size = d.pending;
         break;
@@ -254,6 +311,10 @@ void DiagLog::WriteLog(char kind, std::string_view port_name, std::string_view t
     }
     if (attempt < kAppendAttempts) std::this_thread::sleep_for(kBusyRetryDelay);
     // After the last attempt the line is dropped.
+  }
+  if (overflow_began) {
+    ReportOnStderr("the diagnostic log buffer is full (" + std::to_string(kMaxBufferBytes) +
+                   " bytes): log lines are dropped until the log writer catches up");
   }
 
   if (size >= kFlushThreshold) {
@@ -324,6 +385,7 @@ void DiagLog::StopWriter(bool flush_first) {
   std::lock_guard<std::mutex> lock(d.mu);
   d.buffer.clear();
   d.pending = 0;
+  d.dropped = 0;
 }
 
 std::size_t DiagLog::PendingBytes() const {
@@ -363,8 +425,10 @@ void DiagLog::ResetForTest() {
     d.buffer.clear();
     d.busy = false;
     d.pending = 0;
+    d.dropped = 0;
     d.time_source = nullptr;
   }
+  d.file_failing = false;  // no writer runs now
   SetLogDir(std::string());
   d.max_log_size.store(0);
 }

@@ -12,6 +12,11 @@
 // without leading zeros; prefix "WRITE: " for kind 'W', "READ:  " for 'R',
 // "CLEAR: " for 'C', none for any other kind.
 //
+// The buffer holds at most a few MiB: lines beyond it are dropped, reported
+// once on stderr, and a line in the log says how many were lost once lines
+// fit again. A file that cannot be written (missing directory, no rights,
+// disk full) is reported once on stderr per streak of failing flushes.
+//
 // File size limit: MaxLogSize KiB. A chunk that would pass it is written from
 // offset 0 over the oldest text; when old text still lies beyond the write
 // position the file is emptied first.
@@ -28,6 +33,9 @@ class DiagLog {
  public:
   // The driver-wide log.
   static DiagLog& Instance();
+
+  // The most bytes of lines waiting for the writer; lines beyond are dropped.
+  static constexpr std::size_t kMaxBufferBytes = 4 * 1024 * 1024;
 
   DiagLog();
   ~DiagLog();  // stops the writer

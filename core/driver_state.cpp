@@ -1,5 +1,6 @@
 #include "core/driver_state.h"
 
+#include <algorithm>
 #include <string>
 
 namespace tarvo::core {
@@ -73,75 +74,105 @@ void PortRegistry::Clear() {
 
 // --- MessageQueue --------------------------------------------------------------
 
+namespace {
+
+bool SameEntry(const std::weak_ptr<PortEntry>& source, const std::shared_ptr<PortEntry>& entry) {
+  return !source.owner_before(entry) && !entry.owner_before(source);
+}
+
+// The control a message belongs to; nullptr when its entry is gone. expired()
+// only reads the count: the queue never holds the last reference to an
+// entry, so no entry is ever destroyed under the queue's lock.
+const void* OwnerOf(const QueuedMessage& m) { return m.source.expired() ? nullptr : m.owner; }
+
+}  // namespace
+
 bool MessageQueue::Push(QueuedMessage message) {
+  // The producer holds the entry while it pushes.
+  if (const std::shared_ptr<PortEntry> entry = message.source.lock()) message.owner = entry->owner;
   std::lock_guard<std::mutex> lock(mu_);
-  const int next = (write_ + 1) % kSlots;
-  // The ring keeps one slot free (equal indices mean empty). Once anything
-  // waits in the overflow list, newer messages queue behind it to keep order.
-  if (!overflow_.empty() || next == read_) {
-    overflow_.push_back(std::move(message));
-    return false;
-  }
-  ring_[write_] = std::move(message);
-  write_ = next;
-  return true;
+  pending_.push_back(std::move(message));
+  return pending_.size() < static_cast<std::size_t>(kSlots);
+}
+
+std::size_t MessageQueue::PendingFor(const std::shared_ptr<PortEntry>& entry) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  std::size_t n = 0;
+  for (const QueuedMessage& m : pending_)
+    if (SameEntry(m.source, entry)) ++n;
+  return n;
+}
+
+bool MessageQueue::HasRoomFor(const std::shared_ptr<PortEntry>& entry) const {
+  return PendingFor(entry) < kMaxPendingPerPort;
 }
 
 bool MessageQueue::Empty() const {
   std::lock_guard<std::mutex> lock(mu_);
-  return read_ == write_;
+  return pending_.empty();
 }
 
 std::optional<QueuedMessage> MessageQueue::Front() const {
   std::lock_guard<std::mutex> lock(mu_);
-  if (read_ == write_) return std::nullopt;
-  return ring_[read_];
+  if (pending_.empty()) return std::nullopt;
+  return pending_.front();
 }
 
 void MessageQueue::Pop() {
   std::lock_guard<std::mutex> lock(mu_);
-  if (read_ == write_) return;
-  PopLocked();
+  if (!pending_.empty()) EraseLocked(pending_.begin());
 }
 
 std::optional<QueuedMessage> MessageQueue::Take() {
   std::lock_guard<std::mutex> lock(mu_);
-  if (read_ == write_) return std::nullopt;
-  std::optional<QueuedMessage> message(std::move(ring_[read_]));
-  PopLocked();
+  if (pending_.empty()) return std::nullopt;
+  std::optional<QueuedMessage> message(std::move(pending_.front()));
+  EraseLocked(pending_.begin());
   return message;
 }
 
-void MessageQueue::PopLocked() {
-  ring_[read_] = QueuedMessage{};
-  read_ = (read_ + 1) % kSlots;
-  while (!overflow_.empty() && (write_ + 1) % kSlots != read_) {
-    ring_[write_] = std::move(overflow_.front());
-    overflow_.pop_front();
-    write_ = (write_ + 1) % kSlots;
+std::optional<QueuedMessage> MessageQueue::TakeFor(const void* owner) {
+  std::lock_guard<std::mutex> lock(mu_);
+  for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+    const void* belongs_to = OwnerOf(*it);
+    if (belongs_to != owner && belongs_to != nullptr) continue;
+    std::optional<QueuedMessage> message(std::move(*it));
+    EraseLocked(it);
+    return message;
   }
+  return std::nullopt;
+}
+
+void MessageQueue::EraseLocked(std::deque<QueuedMessage>::iterator at) {
+  pending_.erase(at);
+  taken_ = (taken_ + 1) % kSlots;
 }
 
 int MessageQueue::QueueRead() const {
   std::lock_guard<std::mutex> lock(mu_);
-  return read_;
+  return taken_;
 }
 
 int MessageQueue::QueueWrite() const {
   std::lock_guard<std::mutex> lock(mu_);
-  return write_;
+  const std::size_t in_ring = std::min<std::size_t>(pending_.size(), kSlots - 1);
+  return static_cast<int>((static_cast<std::size_t>(taken_) + in_ring) % kSlots);
 }
 
 std::size_t MessageQueue::OverflowSize() const {
   std::lock_guard<std::mutex> lock(mu_);
-  return overflow_.size();
+  return pending_.size() - std::min<std::size_t>(pending_.size(), kSlots - 1);
+}
+
+std::size_t MessageQueue::Size() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return pending_.size();
 }
 
 void MessageQueue::Clear() {
   std::lock_guard<std::mutex> lock(mu_);
-  for (auto& s : ring_) s = QueuedMessage{};
-  overflow_.clear();
-  read_ = write_ = 0;
+  pending_.clear();
+  taken_ = 0;
 }
 
 // --- DriverState ---------------------------------------------------------------

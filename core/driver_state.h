@@ -43,43 +43,75 @@ class PortRegistry {
 };
 
 // A received message: kind, entry index digit, undoubled body. `source` is
-// the entry it came from; a message whose entry is gone is dropped.
+// the entry it came from; a message whose entry is gone is dropped. `owner`
+// is the control that opened that entry (filled in by Push).
 struct QueuedMessage {
   std::string bytes;
   std::weak_ptr<PortEntry> source;
+  const void* owner = nullptr;
 };
 
-// The ring of ten received messages between the read thread (producer) and
-// the dispatcher (consumer, one message per Timer2 tick). When the ring is
-// full, further messages wait in an overflow list behind it, in order, and
-// move into the ring as it drains: no message is ever lost.
+// The received messages between the read threads (producers) and the
+// controls' dispatchers (consumers, one message per Timer2 tick each).
+//
+// One queue serves every control of the process, but a message belongs to
+// the control that opened its port: each control takes only its own
+// messages, the oldest first, so every port's messages reach their control
+// in arrival order, whichever control's timer happens to fire. A message
+// whose entry is gone (or that has no entry) belongs to nobody; whichever
+// control meets it first takes it, and its dispatcher drops it. That is
+// what becomes of the undispatched messages of a destroyed control: its
+// entries go with it.
+//
+// Bound: a port may have at most kMaxPendingPerPort messages waiting. The
+// read thread asks HasRoomFor before it acknowledges a frame and refuses the
+// frame with NAK when there is no room, so the register keeps it and sends
+// it again later; Push itself never refuses (nothing acknowledged is ever
+// lost). Each port has one read thread, so the check and the push that
+// follows cannot race with another producer for the same port. With at most
+// four entries, at most 4 x 64 = 256 messages wait in all. A port's bound is
+// its own, so a control whose host stops pumping does not stall the ports
+// of another control.
+//
+// The ten-slot ring of the original design survives as the indices that
+// describe the queue: QueueRead counts taken messages modulo 10, the first
+// nine waiting messages are "in the ring" (QueueWrite = QueueRead + their
+// number, modulo 10) and the rest wait behind it (OverflowSize).
 class MessageQueue {
  public:
   static constexpr int kSlots = 10;
+  static constexpr std::size_t kMaxPendingPerPort = 64;
 
-  // Returns false when the message had to go to the overflow list.
+  // Appends the message. Returns false when it waits behind the ring (more
+  // than nine messages are waiting), true otherwise.
   bool Push(QueuedMessage message);
+  // Whether `entry` has fewer than kMaxPendingPerPort messages waiting.
+  bool HasRoomFor(const std::shared_ptr<PortEntry>& entry) const;
+  // Messages of `entry` waiting.
+  std::size_t PendingFor(const std::shared_ptr<PortEntry>& entry) const;
   bool Empty() const;
-  // A copy of the message in slot QueueRead, if any.
+  // A copy of the oldest message, if any.
   std::optional<QueuedMessage> Front() const;
-  // Consumes slot QueueRead and refills the ring from the overflow list.
+  // Consumes the oldest message.
   void Pop();
-  // Front and Pop in one step: with controls on several threads, each
-  // message is taken by exactly one of them.
+  // Front and Pop in one step.
   std::optional<QueuedMessage> Take();
+  // Takes the oldest message that belongs to the control `owner` or to
+  // nobody (see above). With controls on several threads, each message is
+  // taken by exactly one of them.
+  std::optional<QueuedMessage> TakeFor(const void* owner);
   int QueueRead() const;
   int QueueWrite() const;
   std::size_t OverflowSize() const;
+  std::size_t Size() const;
   void Clear();
 
  private:
   mutable std::mutex mu_;
-  std::array<QueuedMessage, kSlots> ring_;
-  int read_ = 0;
-  int write_ = 0;
-  std::deque<QueuedMessage> overflow_;
+  std::deque<QueuedMessage> pending_;  // oldest first
+  int taken_ = 0;                      // messages taken, modulo kSlots
 
-  void PopLocked();  // caller holds mu_; the ring is not empty
+  void EraseLocked(std::deque<QueuedMessage>::iterator at);  // caller holds mu_
 };
 
 class DriverState {

@@ -28,13 +28,16 @@ class EntryContext final : public link::RxEntryContext {
   void Log(char kind, std::string_view text) override {
     if (entry_->LogSize.load() > 0) DiagLog::Instance().WriteLog(kind, entry_->Name(), text);
   }
+  bool QueueHasRoom() override {
+    if (driver_.queue.HasRoomFor(entry_)) return true;
+    // The host has not taken this port's messages for a while (its loop does
+    // not run, or an event handler does not return). The frame is refused.
+    Log('s', "MessageQueue full: " + std::to_string(MessageQueue::kMaxPendingPerPort) +
+                 " messages wait for dispatch, frame refused");
+    return false;
+  }
   void Enqueue(std::string message) override {
-    if (!driver_.queue.Push(QueuedMessage{std::move(message), entry_})) {
-      // The dispatcher takes ten messages a second; a register that sends
-      // faster fills the ring. The message is kept behind the ring, in order.
-      Log('s', "MessageQueue full: " + std::to_string(driver_.queue.OverflowSize()) +
-                   " message(s) waiting behind the ring");
-    }
+    driver_.queue.Push(QueuedMessage{std::move(message), entry_});
   }
 
  private:

@@ -57,18 +57,20 @@ TarvoImpl1::~TarvoImpl1() {
 }
 
 std::int32_t TarvoImpl1::Init(std::uint8_t port_num, std::int32_t baudrate,
-                              std::int32_t log_size, std::string_view sn_path) {
-  return OpenPort(port_num, baudrate, log_size, sn_path, /*handshake=*/true);
+                              std::int32_t log_size, std::string_view sn_path,
+                              std::string_view sn_path_utf8) {
+  return OpenPort(port_num, baudrate, log_size, sn_path, sn_path_utf8, /*handshake=*/true);
 }
 
 std::int32_t TarvoImpl1::PortOpen(std::uint8_t port_num, std::int32_t baudrate,
-                                  std::int32_t log_size, std::string_view sn_path) {
-  return OpenPort(port_num, baudrate, log_size, sn_path, /*handshake=*/false);
+                                  std::int32_t log_size, std::string_view sn_path,
+                                  std::string_view sn_path_utf8) {
+  return OpenPort(port_num, baudrate, log_size, sn_path, sn_path_utf8, /*handshake=*/false);
 }
 
 std::int32_t TarvoImpl1::OpenPort(std::uint8_t port_num, std::int32_t baudrate,
                                   std::int32_t log_size, std::string_view sn_path,
-                                  bool handshake) {
+                                  std::string_view sn_path_utf8, bool handshake) {
   std::int32_t result = kOpenOk;
   if (port_num < 1 || port_num > 16) result = kOpenBadArgument;
   link::TBaudRate rate = link::TBaudRate::br9600;
@@ -79,7 +81,10 @@ std::int32_t TarvoImpl1::OpenPort(std::uint8_t port_num, std::int32_t baudrate,
   else
     result = kOpenBadArgument;
   if (log_size > 500) log_size = 500;
-  std::string dir(sn_path);
+  // The directory is a path of the file system, hence in its encoding; the
+  // code-page form of sn_path would name a directory that does not exist as
+  // soon as the path holds a non-ASCII character.
+  std::string dir(sn_path_utf8);
   if (dir.empty())
     dir = ".";
   else if (dir.size() > 1 && dir.back() == '/')
@@ -212,8 +217,11 @@ bool TarvoImpl1::PumpWait(int rounds, const std::function<bool()>& done) {
 
 void TarvoImpl1::Timer1Timer() {
   // Ages partial input: RxAge counts seconds since the last input while a
-  // frame is being collected. The read thread writes it too, hence the CAS.
+  // frame is being collected. Each control ages the entries it opened, so
+  // that input ages at one tick a second however many controls there are.
+  // The read thread writes RxAge too, hence the CAS.
   for (auto& [index, entry] : driver_.ports.Entries()) {
+    if (entry->owner != this) continue;
     std::int32_t age = entry->RxAge.load();
     while (age != 0 && age < INT32_MAX && !entry->RxAge.compare_exchange_weak(age, age + 1)) {
     }
@@ -221,15 +229,15 @@ void TarvoImpl1::Timer1Timer() {
 }
 
 void TarvoImpl1::Timer2Timer() {
-  if (driver_.queue.Empty()) return;
+  // Only this control's messages: its dispatcher decodes them under its own
+  // mode and raises the events to its own host. The message is taken off the
+  // queue before it is processed: another control on this thread may tick
+  // inside this dispatch (a handler that waits pumps the loop). Taking it is
+  // one step, so controls on other threads never get the same message.
+  std::optional<QueuedMessage> message = driver_.queue.TakeFor(this);
+  if (!message) return;
   loop_.SetTimerEnabled(timer2_, false);
-  // The message is taken off the queue before it is processed: with several
-  // controls on one thread, another control's Timer2 may tick inside this
-  // dispatch (a handler that waits pumps the loop) and must not see it again.
-  // Taking it is one step, so controls on other threads never get the same
-  // message (nor skip one).
-  std::optional<QueuedMessage> message = driver_.queue.Take();
-  if (message && message_handler_) {
+  if (message_handler_) {
     try {
       message_handler_(*message);
     } catch (...) {

@@ -2,12 +2,12 @@
 // TarvoImpl1: the driver state of one control.
 //
 // A control has its own message loop (the thread that created it), the two
-// form timers (Timer1 ages partial input every second, Timer2 hands one queued
-// message to the dispatcher every 100 ms), its own read thread, and the
-// per-control settings (FieldSeparator, Mode650). The port registry, message
-// queue and log are driver-wide (DriverState, DiagLog) and shared with every
-// other control of the process; each port entry keeps its own answer slots
-// and waste state.
+// form timers (Timer1 ages the partial input of this control's ports every
+// second, Timer2 hands one queued message of this control's ports to the
+// dispatcher every 100 ms), its own read thread, and the per-control settings
+// (FieldSeparator, Mode650). The port registry, message queue and log are
+// driver-wide (DriverState, DiagLog) and shared with every other control of
+// the process; each port entry keeps its own answer slots and waste state.
 //
 // Every method except the constructor's helpers runs on the control's thread.
 #include <cstdint>
@@ -42,12 +42,24 @@ class TarvoImpl1 {
   TarvoImpl1(const TarvoImpl1&) = delete;
   TarvoImpl1& operator=(const TarvoImpl1&) = delete;
 
-  // Host methods. `sn_path` is the log directory in the host's 8-bit code
-  // page. Return the result code (0, 1, 4, 9).
+  // Host methods. `sn_path` is the log directory as the host gave it, in its
+  // 8-bit code page: so it appears in the log line of the call (the log's
+  // text is in that code page). `sn_path_utf8` is the same text in UTF-8,
+  // the file system's encoding, and names the directory on disk. The forms
+  // without it use `sn_path` for both (callers whose path is plain ASCII or
+  // already UTF-8). Return the result code (0, 1, 4, 9).
   std::int32_t Init(std::uint8_t port_num, std::int32_t baudrate, std::int32_t log_size,
-                    std::string_view sn_path);
+                    std::string_view sn_path, std::string_view sn_path_utf8);
   std::int32_t PortOpen(std::uint8_t port_num, std::int32_t baudrate, std::int32_t log_size,
-                        std::string_view sn_path);
+                        std::string_view sn_path, std::string_view sn_path_utf8);
+  std::int32_t Init(std::uint8_t port_num, std::int32_t baudrate, std::int32_t log_size,
+                    std::string_view sn_path) {
+    return Init(port_num, baudrate, log_size, sn_path, sn_path);
+  }
+  std::int32_t PortOpen(std::uint8_t port_num, std::int32_t baudrate, std::int32_t log_size,
+                        std::string_view sn_path) {
+    return PortOpen(port_num, baudrate, log_size, sn_path, sn_path);
+  }
   void PortClose(std::uint8_t port_num);
 
   // Registry look-ups.
@@ -90,7 +102,7 @@ class TarvoImpl1 {
 
  private:
   std::int32_t OpenPort(std::uint8_t port_num, std::int32_t baudrate, std::int32_t log_size,
-                        std::string_view sn_path, bool handshake);
+                        std::string_view sn_path, std::string_view sn_path_utf8, bool handshake);
   void Handshake(PortEntry& entry);
   // VaComm1RxChar: runs on the serial port's event thread.
   void OnRxChar(link::TComPort& sender, std::int32_t count);

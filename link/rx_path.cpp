@@ -6,7 +6,10 @@
 // classifies the buffer once:
 //   - it begins with DLE STX: a frame is being collected; once its DLE ETX
 //     and checksum byte are in, the frame is checked, answered with DLE ACK
-//     or NAK, and a good frame's message is queued;
+//     or NAK, and a good frame's message is queued. A frame is refused with
+//     NAK as soon as a DLE inside it is followed by anything but DLE or ETX
+//     (framing error), when its checksum is wrong, and when the message
+//     queue has no room for it (the register then sends it again later);
 //   - otherwise the first bytes are a control sequence (ENQ, NAK, DLE ACK,
 //     DLE NAK) or unrecognised input.
 // In every case but an incomplete frame and a lone DLE the buffer is emptied
@@ -14,8 +17,7 @@
 // or a complete frame are dropped with it; the register repeats what matters.
 #include "link/rx_path.h"
 
-#include <algorithm>
-#include <optional>
+#include <exception>
 
 #include "link/frame.h"
 
@@ -28,60 +30,74 @@ namespace {
 constexpr std::int32_t kMaxRxAge = 3;
 
 constexpr std::string_view kDleStx{"\x10\x02", 2};
-constexpr std::string_view kDleEtx{"\x10\x03", 2};
 
 inline std::uint8_t At(std::string_view s, std::size_t i) { return static_cast<std::uint8_t>(s[i]); }
 
-// Where a frame collected in `buf` (which begins with DLE STX) ends.
-struct FrameEnd {
-  std::size_t etx_dle;    // index of the DLE of the terminating DLE ETX
-  std::size_t dle_count;  // DLE bytes from the buffer start through that DLE
+// What the bytes collected so far (the buffer begins with DLE STX) hold.
+struct FrameScan {
+  enum class Outcome {
+    kIncomplete,  // the end of the frame or its checksum byte is still to come
+    kComplete,    // a whole frame: `body` and `checksum` are set
+    kMalformed,   // a DLE inside the body is followed by neither DLE nor ETX
+  };
+  Outcome outcome = Outcome::kIncomplete;
+  std::string body;  // the body with its doubled DLEs collapsed
+  std::uint8_t checksum = 0;
 };
 
-// The end of a frame is the first DLE ETX preceded, counting from the frame
-// start, by an even number of DLE bytes (the DLE of the pair included): the
-// start DLE and every doubled pair contribute an even count, so an odd count
-// means the candidate is the second half of a doubled DLE followed by a body
-// byte 03. The count belongs to this one search; nothing is carried from one
-// notification to the next.
-std::optional<FrameEnd> FindFrameEnd(std::string_view buf) {
-  std::size_t dles = 0;
-  std::size_t counted = 0;  // bytes [0, counted) are in `dles`
-  std::size_t from = 0;
-  for (;;) {
-    const std::size_t pos = buf.find(kDleEtx, from);
-    if (pos == std::string_view::npos) return std::nullopt;
-    dles += static_cast<std::size_t>(
-        std::count(buf.begin() + counted, buf.begin() + pos + 1, static_cast<char>(kDle)));
-    counted = pos + 1;
-    if (dles % 2 == 0) return FrameEnd{pos, dles};
-    from = pos + 1;
+// Walks the frame from the byte after DLE STX. Inside a body a DLE is always
+// the first byte of a pair: DLE DLE stands for one body byte 0x10, DLE ETX
+// ends the frame and is followed by the checksum byte. A DLE followed by
+// anything else cannot occur in a well-formed frame: a byte was lost or
+// corrupted on the line (a lost DLE of a doubled pair, for one), and the
+// frame must not be taken on the strength of its 8-bit checksum alone; nor
+// may the scan go on looking for an end whose DLE count has been thrown off.
+FrameScan ScanFrame(std::string_view buf) {
+  FrameScan scan;
+  std::size_t pos = kDleStx.size();
+  while (pos < buf.size()) {
+    const std::uint8_t b = At(buf, pos);
+    if (b != kDle) {
+      scan.body.push_back(static_cast<char>(b));
+      ++pos;
+      continue;
+    }
+    if (pos + 1 >= buf.size()) break;  // the second byte of the pair is on its way
+    const std::uint8_t next = At(buf, pos + 1);
+    if (next == kDle) {
+      scan.body.push_back(static_cast<char>(kDle));
+      pos += 2;
+    } else if (next == kEtx) {
+      if (pos + 2 >= buf.size()) break;  // the checksum byte is on its way
+      scan.checksum = At(buf, pos + 2);
+      scan.outcome = FrameScan::Outcome::kComplete;
+      return scan;
+    } else {
+      scan.outcome = FrameScan::Outcome::kMalformed;
+      return scan;
+    }
   }
+  scan.body.clear();
+  return scan;
 }
 
-// Checks the frame buf[0 .. end.etx_dle + 2]: the checksum byte must be the
-// one's complement of the sum of DLE STX, the body before doubling and DLE
-// ETX. The received bytes are summed as they are and 0x10 is taken off once
-// for every doubled pair: the count holds the start DLE, the end DLE and two
-// per pair.
-bool ChecksumMatches(std::string_view buf, const FrameEnd& end) {
-  std::uint8_t sum = 0;
-  for (std::size_t i = 0; i <= end.etx_dle + 1; ++i) sum = static_cast<std::uint8_t>(sum + At(buf, i));
-  const std::size_t pairs = (end.dle_count - 2) / 2;
-  sum = static_cast<std::uint8_t>(sum - static_cast<std::uint8_t>(kDle * pairs));
-  return At(buf, end.etx_dle + 2) == static_cast<std::uint8_t>(~sum);
+// The checksum byte must be the one's complement of the byte sum of DLE STX,
+// the body before doubling and DLE ETX.
+bool ChecksumMatches(const FrameScan& scan) {
+  std::uint8_t sum = static_cast<std::uint8_t>(kDle + kStx + kDle + kEtx);
+  for (const char c : scan.body) sum = static_cast<std::uint8_t>(sum + static_cast<std::uint8_t>(c));
+  return scan.checksum == static_cast<std::uint8_t>(~sum);
 }
 
-// The queued message of a good frame: the kind (third byte of the buffer),
-// the entry index as one decimal digit, then the buffer from its fourth byte
-// up to the byte before the terminating DLE ETX with doubled DLEs collapsed.
-// The bytes are taken by position in the buffer, so a frame with an empty
-// body yields the DLE of its DLE ETX as kind and nothing after the digit.
-std::string QueuedMessage(std::string_view buf, int index, const FrameEnd& end) {
+// The queued message of a good frame: the kind (the first byte of the body),
+// the entry index as one decimal digit, then the rest of the body. A frame
+// with an empty body has no kind; its message carries the DLE that stands at
+// the kind's place on the line (10 02 10 03 ..), a kind no handler takes.
+std::string QueuedMessage(const FrameScan& scan, int index) {
   std::string message;
-  message.push_back(buf[2]);
+  message.push_back(scan.body.empty() ? static_cast<char>(kDle) : scan.body[0]);
   message.push_back(static_cast<char>('0' + index));
-  if (end.etx_dle > 3) message += UndoubleDle(buf.substr(3, end.etx_dle - 3));
+  if (scan.body.size() > 1) message.append(scan.body, 1);
   return message;
 }
 
@@ -118,9 +134,9 @@ void RxPath::HandleNotify(RxEntryContext& entry, int index, std::int32_t count) 
   entry.SetRxAge(1);
 
   if (buf.starts_with(kDleStx)) {
-    const std::optional<FrameEnd> end = FindFrameEnd(buf);
-    if (!end || buf.size() <= end->etx_dle + 2) {
-      // Incomplete: keep collecting, but not without bound.
+    const FrameScan scan = ScanFrame(buf);
+    if (scan.outcome == FrameScan::Outcome::kIncomplete) {
+      // Keep collecting, but not without bound.
       if (buf.size() > kMaxBuffer) {
         entry.Log('C', HexDump(buf));
         buf.clear();
@@ -130,18 +146,30 @@ void RxPath::HandleNotify(RxEntryContext& entry, int index, std::int32_t count) 
     }
 
     EmptyOnFailure guard(buf);
-    if (ChecksumMatches(buf, *end)) {
-      entry.Transmit(kDleAck);
-      entry.SetRxAge(0);
-      // A frame always holds more than two bytes; the test mirrors the
-      // message layout, whose kind is the third byte.
-      if (buf.size() > 2) entry.Enqueue(QueuedMessage(buf, index, *end));
-    } else {
+    if (scan.outcome == FrameScan::Outcome::kMalformed) {
+      // Refused at once: the register sends the frame again. Whatever is
+      // still on its way of the broken frame arrives as unrecognised input
+      // and is discarded there.
+      entry.Log('C', HexDump(buf));
       buf.clear();
       entry.Transmit(kNakByte);
       entry.Log('W', "NAK");
-      entry.SetRxAge(0);
+    } else if (!ChecksumMatches(scan)) {
+      buf.clear();
+      entry.Transmit(kNakByte);
+      entry.Log('W', "NAK");
+    } else if (!entry.QueueHasRoom()) {
+      // The host is not taking messages: the frame stays with the register,
+      // which sends it again after the NAK, rather than being acknowledged
+      // and then lost or held without bound.
+      buf.clear();
+      entry.Transmit(kNakByte);
+      entry.Log('W', "NAK");
+    } else {
+      entry.Transmit(kDleAck);
+      entry.Enqueue(QueuedMessage(scan, index));
     }
+    entry.SetRxAge(0);
     buf.clear();
     return;
   }

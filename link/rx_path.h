@@ -32,6 +32,12 @@ class RxEntryContext {
   // A diagnostic line of kind 'C', 'R' or 'W'; the context drops it when the
   // entry does not log.
   virtual void Log(char kind, std::string_view text) = 0;
+  // Whether one more message of this entry can be queued. Asked before a good
+  // frame is acknowledged: a frame that could not be queued is refused with
+  // NAK instead, so that the register keeps it and sends it again later. The
+  // context logs why it has no room. A context without a bounded queue always
+  // has room.
+  virtual bool QueueHasRoom() { return true; }
   // A complete good message: kind, entry index digit, undoubled body.
   virtual void Enqueue(std::string message) = 0;
 

@@ -1,5 +1,7 @@
 // The driver-wide message queue: order through the ring and the list behind
-// it, and controls on several threads that each take a message exactly once.
+// it, controls on several threads that each take a message exactly once,
+// each control taking only the messages of the ports it opened, and the
+// bound on what one port may have waiting.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,6 +14,8 @@
 
 #include "core/diag_log.h"
 #include "core/driver_state.h"
+#include "core/port_entry.h"
+#include "link/com_port.h"
 #include "core/tarvo_impl.h"
 #include "platform/clock.h"
 #include "platform/message_loop.h"
@@ -40,6 +44,65 @@ TEST(MessageQueueTake, TakesInArrivalOrderThroughTheRingAndTheListBehindIt) {
   EXPECT_FALSE(queue.Take().has_value());
   EXPECT_TRUE(queue.Empty());
   EXPECT_EQ(queue.QueueRead(), queue.QueueWrite());
+}
+
+std::shared_ptr<core::PortEntry> EntryOf(const void* owner, std::uint8_t port_num) {
+  auto port = std::make_shared<link::TComPort>();
+  port->SetPort("COM" + std::to_string(port_num));
+  return std::make_shared<core::PortEntry>(std::move(port), port_num, owner);
+}
+
+TEST(MessageQueueTake, EachControlTakesItsOwnPortsMessagesInOrder) {
+  const int control_a = 0;
+  const int control_b = 0;
+  auto a1 = EntryOf(&control_a, 1);
+  auto a2 = EntryOf(&control_a, 2);
+  auto b3 = EntryOf(&control_b, 3);
+  auto gone = EntryOf(&control_b, 4);
+  MessageQueue queue;
+  queue.Push({"b3-1", b3});
+  queue.Push({"a1-1", a1});
+  queue.Push({"gone", gone});
+  queue.Push({"a2-1", a2});
+  queue.Push({"b3-2", b3});
+  queue.Push({"a1-2", a1});
+  gone.reset();  // its port left the registry with its control
+
+  auto take = [&](const void* owner) {
+    const auto m = queue.TakeFor(owner);
+    return m ? m->bytes : std::string("-");
+  };
+  // A message whose entry is gone belongs to nobody: the first control to
+  // meet it takes it (and its dispatcher drops it).
+  EXPECT_EQ(take(&control_a), "a1-1");
+  EXPECT_EQ(take(&control_a), "gone");
+  EXPECT_EQ(take(&control_a), "a2-1");
+  EXPECT_EQ(take(&control_b), "b3-1");
+  EXPECT_EQ(take(&control_a), "a1-2");
+  EXPECT_EQ(take(&control_a), "-");
+  EXPECT_EQ(take(&control_b), "b3-2");
+  EXPECT_EQ(take(&control_b), "-");
+  EXPECT_TRUE(queue.Empty());
+}
+
+TEST(MessageQueueBound, EachPortHasRoomForItsOwnBoundOfWaitingMessages) {
+  const int control = 0;
+  auto a = EntryOf(&control, 1);
+  auto b = EntryOf(&control, 2);
+  MessageQueue queue;
+  for (std::size_t i = 0; i < MessageQueue::kMaxPendingPerPort; ++i) {
+    ASSERT_TRUE(queue.HasRoomFor(a)) << i;
+    queue.Push({Message(static_cast<int>(i)), a});
+  }
+  EXPECT_FALSE(queue.HasRoomFor(a));
+  EXPECT_TRUE(queue.HasRoomFor(b));  // another port is not held up
+  EXPECT_EQ(queue.PendingFor(a), MessageQueue::kMaxPendingPerPort);
+  // The ring's indices still describe the queue: nine in the ring, the rest
+  // behind it.
+  EXPECT_EQ((queue.QueueWrite() - queue.QueueRead() + 10) % 10, MessageQueue::kSlots - 1);
+  EXPECT_EQ(queue.OverflowSize(), MessageQueue::kMaxPendingPerPort - (MessageQueue::kSlots - 1));
+  queue.TakeFor(&control);
+  EXPECT_TRUE(queue.HasRoomFor(a));
 }
 
 TEST(MessageQueueTake, ControlsOnTwoThreadsDispatchEveryMessageExactlyOnce) {

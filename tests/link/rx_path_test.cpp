@@ -32,6 +32,7 @@ class FakeEntry final : public RxEntryContext {
   std::vector<std::string> queue;
   bool fail_transmit = false;
   bool fail_receive = false;
+  bool room = true;  // what QueueHasRoom answers
 
   std::string& Buffer() override { return buffer; }
   std::int32_t RxAge() override { return age; }
@@ -56,6 +57,7 @@ class FakeEntry final : public RxEntryContext {
   void Log(char kind, std::string_view text) override {
     events.push_back(std::string("log ") + kind + " " + std::string(text));
   }
+  bool QueueHasRoom() override { return room; }
   void Enqueue(std::string message) override {
     events.push_back("queue " + HexDump(message));
     queue.push_back(std::move(message));
@@ -114,8 +116,11 @@ TEST(RxPath, HandlesEachInputByteExactly) {
       {"empty body queues the DLE at the kind's place",
        {{H("10 02 10 03 DA")}},
        {"notify", "tx 10 06 ", "queue 10 30 "}},
-      {"kind DLE: the message is cut by position, after the first DLE of the pair",
+      {"kind DLE: the kind is the first byte of the undoubled body",
        {{H("10 02 10 10 41 10 03 89")}},
+       {"notify", "tx 10 06 ", "queue 10 30 41 "}},
+      {"kind DLE with a doubled DLE right behind it",
+       {{H("10 02 10 10 10 10 41 10 03 79")}},
        {"notify", "tx 10 06 ", "queue 10 30 10 41 "}},
       {"bytes behind a frame go with it",
        {{H("10 02 9D 41 10 03 FC 05 10 02")}},
@@ -123,6 +128,20 @@ TEST(RxPath, HandlesEachInputByteExactly) {
       {"bad checksum",
        {{H("10 02 9D 41 10 03 FD")}},
        {"notify", "tx 15 ", "log W NAK"}},
+      {"lone DLEs inside the body: framing error, refused at once",
+       {{H("10 02 81 10 41 10 42 10 03 C6")}},
+       {"notify", "log C 10 02 81 10 41 10 42 10 03 C6 ", "tx 15 ", "log W NAK"}},
+      {"framing error found before the end arrives",
+       {{H("10 02 81 10")}, {H("41 10")}, {H("42 10 03 C6")}},
+       {"notify", "notify", "log C 10 02 81 10 41 10 ", "tx 15 ", "log W NAK", "notify",
+        "log C 42 10 03 C6 ", "await=0"}},
+      {"a lost DLE of a doubled pair does not hide the next frame's end",
+       {{H("10 02 9D 10 41 10 03 D6")}, {H("10 02 9D 41 10 03 FC")}},
+       {"notify", "log C 10 02 9D 10 41 10 03 D6 ", "tx 15 ", "log W NAK", "notify",
+        "tx 10 06 ", "queue 9D 30 41 "}},
+      {"DLE STX inside a frame: framing error",
+       {{H("10 02 9D 41 10 02 9D 41 10 03 FC")}},
+       {"notify", "log C 10 02 9D 41 10 02 9D 41 10 03 FC ", "tx 15 ", "log W NAK"}},
       {"enquiry", {{H("05")}}, {"notify", "acked=0", "tx 10 06 "}},
       {"DLE ACK", {{H("10 06")}}, {"notify", "acked=1"}},
       {"DLE ACK with enquiry", {{H("10 06 05")}}, {"notify", "tx 10 06 ", "log W ACK"}},
@@ -193,6 +212,32 @@ TEST(RxPath, FrameStartWithoutEndIsDroppedPastTheCap) {
   EXPECT_EQ(entry.queue, std::vector<std::string>{H("9D 30 41")});
 }
 
+TEST(RxPath, GoodFrameIsRefusedWithNakWhileTheQueueHasNoRoom) {
+  FakeEntry entry;
+  RxPath rx;
+  entry.room = false;
+  entry.waiting = H("10 02 9D 41 10 03 FC");
+  rx.HandleNotify(entry, 0, 7);
+  EXPECT_EQ(entry.events, (std::vector<std::string>{"tx 15 ", "log W NAK"}));
+  EXPECT_TRUE(entry.queue.empty());
+  EXPECT_TRUE(entry.buffer.empty());
+  EXPECT_EQ(entry.age, 0);
+
+  // The register sends it again once there is room: taken as usual.
+  entry.events.clear();
+  entry.room = true;
+  entry.waiting = H("10 02 9D 41 10 03 FC");
+  rx.HandleNotify(entry, 0, 7);
+  EXPECT_EQ(entry.events, (std::vector<std::string>{"tx 10 06 ", "queue 9D 30 41 "}));
+
+  // A frame with a wrong checksum is still just a bad frame.
+  entry.events.clear();
+  entry.room = false;
+  entry.waiting = H("10 02 9D 41 10 03 FD");
+  rx.HandleNotify(entry, 0, 7);
+  EXPECT_EQ(entry.events, (std::vector<std::string>{"tx 15 ", "log W NAK"}));
+}
+
 TEST(RxPath, FailingPortPropagatesAndLeavesNoHalfHandledInput) {
   RxPath rx;
   {
@@ -241,6 +286,47 @@ TEST(RxPath, BuiltFramesRoundTripInArbitraryPieces) {
               HexDump(body.substr(0, 1) + static_cast<char>('0' + index) + body.substr(1)));
     EXPECT_EQ(entry.events.front(), "tx 10 06 ");
     EXPECT_TRUE(entry.buffer.empty());
+  }
+}
+
+// Every body, whatever its kind (0x10 included), comes out of the queue as
+// it went into BuildFrame; and the frame with one DLE of a doubled pair lost
+// on the line is never acknowledged.
+TEST(RxPath, AnyKindRoundTripsAndALostEscapeIsNeverAcknowledged) {
+  std::mt19937 rng(20261211);
+  const char kTricky[] = {0x10, 0x10, 0x10, 0x03, 0x02, 0x06, 0x15, 0x41};
+  for (int round = 0; round < 300; ++round) {
+    std::string body(1, round % 3 == 0 ? '\x10' : static_cast<char>(rng() % 256));
+    const std::size_t len = rng() % 40;
+    for (std::size_t k = 0; k < len; ++k) body.push_back(kTricky[rng() % sizeof kTricky]);
+    const Bytes frame = BuildFrame(body);
+    SCOPED_TRACE(HexDump(frame));
+    {
+      FakeEntry entry;
+      RxPath rx;
+      entry.waiting = frame;
+      rx.HandleNotify(entry, 1, static_cast<std::int32_t>(frame.size()));
+      ASSERT_EQ(entry.queue.size(), 1u);
+      EXPECT_EQ(HexDump(entry.queue[0]), HexDump(body.substr(0, 1) + '1' + body.substr(1)));
+    }
+    // Drop the second DLE of the first doubled pair whose next byte is not
+    // ETX or DLE (there the pair would still read as a valid sequence).
+    for (std::size_t i = 2; i + 2 < frame.size() - 3; ++i) {
+      if (frame[i] != '\x10' || frame[i + 1] != '\x10') continue;
+      const char after = frame[i + 2];
+      if (after == '\x03' || after == '\x10') {
+        ++i;
+        continue;
+      }
+      const Bytes damaged = frame.substr(0, i + 1) + frame.substr(i + 2);
+      FakeEntry entry;
+      RxPath rx;
+      entry.waiting = damaged;
+      rx.HandleNotify(entry, 1, static_cast<std::int32_t>(damaged.size()));
+      EXPECT_TRUE(entry.queue.empty());
+      EXPECT_EQ(entry.events.at(1), "tx 15 ");
+      break;
+    }
   }
 }
 

@@ -237,6 +237,84 @@ TEST_F(DiagLogTest, MissingDirectoryLosesLinesSilentlyAndLoggingGoesOn) {
   EXPECT_EQ(ReadFile(), later);
 }
 
+// Lines that cannot be kept are counted and said so, once: on stderr when
+// the first is dropped, in the log when lines fit again.
+TEST_F(DiagLogTest, FullBufferDropsLinesWithOneReportAndALineSayingHowManyWereLost) {
+  // No writer runs: nothing drains the buffer.
+  log_.RaiseMaxLogSize(500);
+  constexpr std::size_t kLine = 4096;
+  constexpr int kFit = static_cast<int>(DiagLog::kMaxBufferBytes / kLine);
+  ::testing::internal::CaptureStderr();
+  const std::string kept = LogLines(kFit, kLine, 'k');
+  LogLines(6, kLine, 'x');  // dropped
+  const std::string report = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(report,
+            "TarvoMDrv: the diagnostic log buffer is full (4194304 bytes): log lines are "
+            "dropped until the log writer catches up\n");
+  EXPECT_EQ(log_.PendingBytes(), DiagLog::kMaxBufferBytes);
+
+  // The writer starts and empties the buffer; the next line is preceded by
+  // the count of the lost ones. (Each chunk passes the size limit and is
+  // written from the start of the file.)
+  ASSERT_TRUE(log_.StartWriter());
+  FinalFlush();
+  EXPECT_EQ(ReadFile(), kept);
+  const std::string after = LogLines(1, 64, 'a');
+  FinalFlush();
+  const std::string lost =
+      std::string(kStamp) + "TarvoMDrv: 6 log line(s) lost, the log buffer was full\r\n";
+  EXPECT_EQ(ReadFile().substr(0, lost.size() + after.size()), lost + after);
+
+  // A second overflow is reported again, once.
+  log_.StopWriter(false);
+  ::testing::internal::CaptureStderr();
+  LogLines(kFit + 3, kLine, 'y');
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), report);
+}
+
+// A log file that cannot be written is reported once per streak of failing
+// flushes, naming the file and the reason; logging resumes by itself.
+TEST_F(DiagLogTest, UnusableDirectoryIsReportedOncePerFailureStreak) {
+  const std::string missing = dir_ + "/missing";
+  log_.SetLogDir(missing);
+  Start(500);
+  ::testing::internal::CaptureStderr();
+  LogLines(20, 64, 'a');  // passes 1024: a flush into the missing directory
+  FinalFlush();
+  LogLines(1, 64, 'b');
+  FinalFlush();
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "TarvoMDrv: cannot write the diagnostic log " + missing +
+                "/KV500M.log: No such file or directory; its lines are lost until it can be "
+                "written again\n");
+
+  // The directory appears: the next flush writes, without a word.
+  fs::create_directory(missing);
+  ::testing::internal::CaptureStderr();
+  const std::string back = LogLines(1, 64, 'c');
+  FinalFlush();
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  {
+    std::ifstream in(missing + "/KV500M.log", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), back);
+  }
+
+  // A new failure streak (a file where the directory should be) is reported
+  // again.
+  const std::string not_a_dir = dir_ + "/plain-file";
+  std::ofstream(not_a_dir) << "x";
+  log_.SetLogDir(not_a_dir);
+  ::testing::internal::CaptureStderr();
+  LogLines(1, 64, 'd');
+  FinalFlush();
+  LogLines(1, 64, 'e');
+  FinalFlush();
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "TarvoMDrv: cannot write the diagnostic log " + not_a_dir +
+                "/KV500M.log: Not a directory; its lines are lost until it can be written "
+                "again\n");
+}
+
 TEST_F(DiagLogTest, BusyBufferMakesALineWaitAndFinallyDropsIt) {
   Start(500);
   log_.SetBusyForTest(true);
