@@ -62,7 +62,7 @@ class StreamingRegister {
 TEST_F(CoreTest, AFrameWaitingAtOpenIsAcknowledgedAtOnce) {
   auto& impl = MakeControl();
   PtyPair& reg = AddRegister(1);
-  for (int cycle = 0; cycle < 30; ++cycle) {
+  for (int cycle = 0; cycle < 500; ++cycle) {
     reg.WriteMaster(kFrame);
     ASSERT_EQ(impl.PortOpen(1, 9600, 0, ""), 0);
     ASSERT_EQ(reg.ReadMasterExactly(2, 10s), link::kDleAck) << "cycle " << cycle;

@@ -23,7 +23,7 @@ TEST_F(ComPortTest, BytesWaitingAtOpenAreReportedToAnOpenPort) {
     if (!sender.Connected()) ++reports_while_closed;
     ++reports;
   });
-  for (int cycle = 0; cycle < 50; ++cycle) {
+  for (int cycle = 0; cycle < 500; ++cycle) {
     pty_->WriteMaster("\x10\x06");
     const int before = reports.load();
     port_.OpenDevice();
