@@ -5,6 +5,7 @@
 // (com_port_posix.cpp) owns the open tty, its exclusive lock and the event
 // thread, and does the reading and writing.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -26,6 +27,12 @@ struct LineSettings {
   TComParity parity;
   TComFlowControl flow;
 };
+
+// How long the bytes still in the output queue may take to leave when a port
+// closes: ten bit times per byte (8N1) at `rate`, plus kDrainMargin for the
+// UART's own FIFO and the scheduler. The close waits at most this long.
+inline constexpr std::chrono::milliseconds kDrainMargin{100};
+std::chrono::milliseconds DrainBound(int queued, std::int32_t rate);
 
 // One open tty.
 //

@@ -189,17 +189,6 @@ int MsUntil(std::chrono::steady_clock::time_point deadline) {
   return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
 }
 
-// How long the bytes still in the output queue may take to leave: ten bit
-// times per byte (8N1) at `rate`, plus a margin for the UART's own FIFO and
-// the scheduler.
-constexpr std::chrono::milliseconds kDrainMargin{100};
-
-std::chrono::milliseconds DrainBound(int queued, std::int32_t rate) {
-  const std::int64_t bits = std::int64_t{queued} * 10;
-  const std::int64_t ms = rate > 0 ? (bits * 1000 + rate - 1) / rate : 0;
-  return std::chrono::milliseconds(ms) + kDrainMargin;
-}
-
 // Waits until the output queue of `fd` is on the line, for at most the time
 // the queued bytes need. tcdrain itself has no time limit, so it runs on a
 // helper thread with a descriptor of its own; when the bound passes, the
@@ -247,6 +236,12 @@ void DrainOutput(int fd, std::int32_t rate) {
 }
 
 }  // namespace
+
+std::chrono::milliseconds DrainBound(int queued, std::int32_t rate) {
+  const std::int64_t bits = std::int64_t{queued} * 10;
+  const std::int64_t ms = rate > 0 ? (bits * 1000 + rate - 1) / rate : 0;
+  return std::chrono::milliseconds(ms) + kDrainMargin;
+}
 
 ComDevice::~ComDevice() { Close(); }
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <string>
 
+#include "link/com_port_impl.h"
 #include "tests/serial/com_fixture.h"
 
 namespace tarvo::link::testing {
@@ -50,6 +51,26 @@ TEST_F(ComPortTest, AFrameWrittenJustBeforeTheCloseReachesTheLine) {
     port_.OpenDevice();
     EXPECT_EQ(port_.ReceiveBytes(64), "") << "cycle " << cycle;
     port_.CloseDevice();
+  }
+}
+
+// The close waits for the queued output as long as the line needs to send
+// it, and not much longer: a 65-byte frame takes about 68 ms at 9600 baud.
+TEST(ComPortDrain, TheCloseWaitsAsLongAsTheQueuedBytesNeedOnTheLine) {
+  struct Case {
+    int queued;
+    std::int32_t rate;
+    std::chrono::milliseconds bound;
+  };
+  const Case cases[] = {
+      {0, 9600, detail::kDrainMargin},
+      {65, 9600, 68ms + detail::kDrainMargin},
+      {65, 19200, 34ms + detail::kDrainMargin},
+      {1024, 9600, 1067ms + detail::kDrainMargin},
+      {10, 0, detail::kDrainMargin},  // no rate known: the margin alone
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(detail::DrainBound(c.queued, c.rate), c.bound) << c.queued << " at " << c.rate;
   }
 }
 
