@@ -140,6 +140,23 @@ TEST_F(CoreTest, AStalledRegisterDoesNotHoldUpTheAcknowledgementsOfAnother) {
     com1->Port->TransmitBytes(flood);
     write_done = true;
   });
+  std::string rest;  // what COM1's far end reads once it reads again
+  struct ReadAgainAndJoin {
+    PtyPair& far_end;
+    std::string& rest;
+    std::thread& writer;
+    std::size_t expected;
+    ~ReadAgainAndJoin() {
+      rest += far_end.ReadMasterExactly(expected - rest.size(), 60s);
+      writer.join();
+    }
+  } cleanup{stalled, rest, writer, flood.size() + 2};
+  // The long write has begun (and holds the port's writes) once its first
+  // bytes are on the line; nobody reads them, so it stalls there.
+  ASSERT_TRUE(WaitUntil([&] {
+    pollfd p{stalled.master_fd(), POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+  }));
   stalled.WriteMaster(kFrame);
   // COM1's reader holds the entry while it waits to acknowledge.
   ASSERT_TRUE(WaitUntil([&] {
@@ -153,8 +170,7 @@ TEST_F(CoreTest, AStalledRegisterDoesNotHoldUpTheAcknowledgementsOfAnother) {
   EXPECT_FALSE(write_done.load()) << "the write on COM1 was not stalled";
 
   // The far end of COM1 reads again: the flood and the acknowledgement go out.
-  const std::string rest = stalled.ReadMasterExactly(flood.size() + 2, 60s);
-  writer.join();
+  rest = stalled.ReadMasterExactly(flood.size() + 2, 60s);
   EXPECT_EQ(rest, flood + std::string(link::kDleAck));
 }
 
