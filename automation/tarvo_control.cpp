@@ -1,10 +1,12 @@
 #include "automation/tarvo_control.h"
 
 #include <cstdio>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "automation/dispatch_invoke.h"
 #include "automation/module_font.h"
@@ -130,9 +132,61 @@ HRESULT TTarvo::Create(REFIID riid, void** ppv) {
   return hr;
 }
 
+// The owner thread of controls, as their releasers on other threads see it.
+//
+// The owner's loop lives as long as its thread (a thread_local of the
+// runtime), so a release on another thread reaches it only through this
+// record: `loop` is the owner's loop while the thread runs, and null from the
+// moment the thread ends. Every field (and the flags destroy_posted_ and
+// owner_gone_ of the controls listed) is guarded by `mu`.
+//
+// EndOfThread runs from a thread_local that is created after the loop and is
+// therefore destroyed before it: with the loop still there, every control
+// of the thread has its driver stopped on its own thread, and a control whose
+// destruction was handed to the loop and has not run yet is destroyed. A
+// last Release that comes later on another thread finds `loop` null and frees
+// the control on the calling thread; nothing of the owner is left to touch.
+struct TTarvo::OwnerThread {
+  std::mutex mu;
+  platform::MessageLoop* loop = nullptr;
+  std::vector<TTarvo*> controls;
+
+  // The record of the calling thread, whose loop is `loop`.
+  static std::shared_ptr<OwnerThread> OfThisThread(platform::MessageLoop& loop) {
+    struct Holder {
+      std::shared_ptr<OwnerThread> record;
+      ~Holder() {
+        if (record) record->EndOfThread();
+      }
+    };
+    thread_local Holder holder;
+    if (!holder.record) {
+      holder.record = std::make_shared<OwnerThread>();
+      holder.record->loop = &loop;
+    }
+    return holder.record;
+  }
+
+  void EndOfThread() {
+    std::vector<TTarvo*> abandoned;
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      loop = nullptr;
+      for (TTarvo* control : controls) {
+        control->StopForEndOfThread();
+        // Released on another thread, its destruction waits in the loop that
+        // is about to go: nobody else will free it.
+        if (control->destroy_posted_) abandoned.push_back(control);
+      }
+    }
+    for (TTarvo* control : abandoned) delete control;
+  }
+};
+
 TTarvo::TTarvo()
     : owner_(std::this_thread::get_id()),
       loop_(ThreadLoop()),
+      owner_thread_(OwnerThread::OfThisThread(loop_)),
       event_point_(*this, DIID_ITarvoEvents, 1, owner_, this),
       notify_point_(*this, IID_IPropertyNotifySink, TConnectionPoint::kUnlimited, owner_,
                     nullptr),
@@ -162,17 +216,33 @@ TTarvo::TTarvo()
   }
   driver_->SetReceiver(&adapter_);
   driver_->impl().Mode650 = VARIANT_TRUE;
+  std::lock_guard<std::mutex> lock(owner_thread_->mu);
+  owner_thread_->controls.push_back(this);
 }
 
 TTarvo::~TTarvo() {
   destroying_ = true;
+  {
+    std::lock_guard<std::mutex> lock(owner_thread_->mu);
+    std::erase(owner_thread_->controls, this);
+  }
   // The window's destroy notification, then the driver's clean-up (ports of
-  // this control closed, timers removed, read thread ended).
-  adapter_.Raise("OnDestroy");
-  driver_->SetReceiver(nullptr);
-  driver_.reset();
+  // this control closed, timers removed, readers ended). After the owner
+  // thread has ended both are done already: its sink is not called from here.
+  if (!owner_gone_) adapter_.Raise("OnDestroy");
+  if (driver_) {
+    driver_->SetReceiver(nullptr);
+    driver_.reset();
+  }
   if (font_ != nullptr) font_->Release();
   // The connection points release their sinks as members go.
+}
+
+void TTarvo::StopForEndOfThread() {
+  owner_gone_ = true;
+  if (!driver_) return;
+  driver_->SetReceiver(nullptr);
+  driver_.reset();
 }
 
 ULONG TTarvo::AddRef() { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
@@ -181,8 +251,17 @@ ULONG TTarvo::Release() {
   const ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
   if (left != 0) return left;
   if (!OnOwnerThread()) {
-    // The window belongs to its thread: it is destroyed there.
-    loop_.Post([this] { DestroyOnOwnerThread(); });
+    std::unique_lock<std::mutex> lock(owner_thread_->mu);
+    if (owner_thread_->loop != nullptr) {
+      // The window belongs to its thread: it is destroyed there.
+      destroy_posted_ = true;
+      owner_thread_->loop->Post([this] { DestroyOnOwnerThread(); });
+      return 0;
+    }
+    // The owner thread has ended, and its loop with it; the driver was
+    // stopped then. What is left is freed here.
+    lock.unlock();
+    delete this;
     return 0;
   }
   DestroyOnOwnerThread();

@@ -30,6 +30,12 @@
 // event is still on the stack (a handler that lets the control go) is carried
 // out by the loop once that call has returned.
 //
+// The owner thread may end while its controls are still referenced (a host
+// that breaks the apartment rule). Its loop ends with it, so the controls'
+// driver is stopped as the thread ends, on that thread (timers removed,
+// ports closed, readers stopped, no events raised), and a last Release that
+// comes later on another thread frees the control there and then.
+//
 // Failures: a driver method reports its outcome in Value and returns S_OK;
 // an exception escaping the driver becomes E_UNEXPECTED (or the negative
 // code a std::system_error carries) with error information published for the
@@ -220,6 +226,11 @@ class TTarvo final : public ITarvo,
   HRESULT TakeOverFont(IDispatch* source);
   void DestroyOnOwnerThread();
 
+  // The owner thread as its controls' releasers see it (tarvo_control.cpp).
+  struct OwnerThread;
+  // At the end of the owner thread, on it: the driver goes, no event raised.
+  void StopForEndOfThread();
+
   // SinkChangeListener: the sink-change step of the event point.
   void SinkChanged(TConnectionPoint& point, IUnknown* sink) override;
   // TEventAdapter::Target
@@ -237,9 +248,16 @@ class TTarvo final : public ITarvo,
   // Any thread.
   std::atomic<ULONG> refs_{1};
 
-  // Everything below: the owner thread only (the apartment rule).
+  // Everything below, but owner_thread_ and its flags: the owner thread only
+  // (the apartment rule).
   const std::thread::id owner_;
   platform::MessageLoop& loop_;
+  // Any thread. Shared by the controls of the owner thread (created after
+  // the thread's loop, see OwnerThread); its fields and the two flags below
+  // are guarded by its mutex.
+  std::shared_ptr<OwnerThread> owner_thread_;
+  bool destroy_posted_ = false;  // a last Release handed the destruction to the loop
+  bool owner_gone_ = false;      // the owner thread has ended
   TConnectionPoint event_point_;   // ITarvoEvents, one sink
   TConnectionPoint notify_point_;  // IPropertyNotifySink, any number
   std::int32_t sink_changes_ = 0;  // times the event sink was set or cleared

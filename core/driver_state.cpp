@@ -76,7 +76,7 @@ void PortRegistry::Clear() {
 
 namespace {
 
-bool SameEntry(const std::weak_ptr<PortEntry>& source, const std::shared_ptr<PortEntry>& entry) {
+bool SameEntry(const std::weak_ptr<PortEntry>& source, const std::weak_ptr<PortEntry>& entry) {
   return !source.owner_before(entry) && !entry.owner_before(source);
 }
 
@@ -88,14 +88,17 @@ const void* OwnerOf(const QueuedMessage& m) { return m.source.expired() ? nullpt
 }  // namespace
 
 bool MessageQueue::Push(QueuedMessage message) {
-  // The producer holds the entry while it pushes.
-  if (const std::shared_ptr<PortEntry> entry = message.source.lock()) message.owner = entry->owner;
+  // The producer names the owner (a port's reader holds no strong reference
+  // to its own entry: the last one must never be dropped on the reader's
+  // thread); others may leave it to be looked up here.
+  if (message.owner == nullptr)
+    if (const std::shared_ptr<PortEntry> entry = message.source.lock()) message.owner = entry->owner;
   std::lock_guard<std::mutex> lock(mu_);
   pending_.push_back(std::move(message));
   return pending_.size() < static_cast<std::size_t>(kSlots);
 }
 
-std::size_t MessageQueue::PendingFor(const std::shared_ptr<PortEntry>& entry) const {
+std::size_t MessageQueue::PendingFor(const std::weak_ptr<PortEntry>& entry) const {
   std::lock_guard<std::mutex> lock(mu_);
   std::size_t n = 0;
   for (const QueuedMessage& m : pending_)
@@ -103,7 +106,7 @@ std::size_t MessageQueue::PendingFor(const std::shared_ptr<PortEntry>& entry) co
   return n;
 }
 
-bool MessageQueue::HasRoomFor(const std::shared_ptr<PortEntry>& entry) const {
+bool MessageQueue::HasRoomFor(const std::weak_ptr<PortEntry>& entry) const {
   return PendingFor(entry) < kMaxPendingPerPort;
 }
 

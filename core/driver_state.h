@@ -48,6 +48,7 @@ class PortRegistry {
 struct QueuedMessage {
   std::string bytes;
   std::weak_ptr<PortEntry> source;
+  // The control that opened the port; Push looks it up when left null.
   const void* owner = nullptr;
 };
 
@@ -86,9 +87,9 @@ class MessageQueue {
   // than nine messages are waiting), true otherwise.
   bool Push(QueuedMessage message);
   // Whether `entry` has fewer than kMaxPendingPerPort messages waiting.
-  bool HasRoomFor(const std::shared_ptr<PortEntry>& entry) const;
+  bool HasRoomFor(const std::weak_ptr<PortEntry>& entry) const;
   // Messages of `entry` waiting.
-  std::size_t PendingFor(const std::shared_ptr<PortEntry>& entry) const;
+  std::size_t PendingFor(const std::weak_ptr<PortEntry>& entry) const;
   bool Empty() const;
   // A copy of the oldest message, if any.
   std::optional<QueuedMessage> Front() const;

@@ -1,13 +1,34 @@
 #pragma once
 // One registered serial port (`portlist`).
 //
-// Ownership and synchronisation:
-//  - Port, PortNum and owner are fixed when the entry is created.
-//  - RxBuffer belongs to the read thread; the host's thread empties it (on
-//    open and close) only while holding rx_mutex, which the read thread holds
-//    for the whole of one notification.
-//  - LastFrame is written by the host's thread (every sender) and read by the
-//    read thread (resend on NAK); both go through SetLastFrame/LastFrame.
+// Ownership and synchronisation -- the one rule for the port object, the
+// entry and the arrival handler:
+//  - The entry owns its serial port object (Port) and the port's reader
+//    (TReadThread, attached with AttachReader right after creation). Port,
+//    PortNum and owner are fixed when the entry is created.
+//  - The port's arrival and hang-up handlers are bound once, by AttachReader,
+//    before the port is first opened, to this entry's reader. They are never
+//    rebound and never refer to a control, so whichever control opens or
+//    closes the port, an arrival reaches a reader that exists.
+//  - The port object is opened, closed and reconfigured only while
+//    life_mutex is held, by any control's thread (a second control on
+//    another thread may reuse the entry). Retire -- the end of the entry,
+//    when the control that created it goes or when the open that created it
+//    failed -- closes the port, marks the entry retired and stops the reader,
+//    all under life_mutex. A retired entry is never opened again; an open
+//    that meets one treats the port as unregistered. The caller removes a
+//    retired entry from the registry while still holding life_mutex.
+//  - Closing the port returns only after its event thread has ended, so no
+//    handler runs after a close until the next open, and none after Retire.
+//    The destructor retires an entry that was not retired yet.
+//  - RxBuffer belongs to the reader; the host's thread empties it (on open
+//    and close) only while holding rx_mutex, which the reader holds for the
+//    whole of one notification.
+//  - LastFrame and Acked: a sender stores the frame, clears Acked and writes
+//    the frame in one step under rx_mutex (see TarvoImpl1::SendFrame), so the
+//    reader sees either the old frame before the step or the new one after
+//    it was written: a NAK never makes it send a frame twice, and only an
+//    acknowledgement read after the write counts for the new frame.
 //  - The flags and counters are single values written by one side and polled
 //    by the other: atomics.
 #include <atomic>
@@ -21,9 +42,14 @@
 
 namespace tarvo::core {
 
-struct PortEntry {
-  PortEntry(std::shared_ptr<link::TComPort> port, std::uint8_t port_num, const void* owner)
-      : Port(std::move(port)), PortNum(port_num), owner(owner) {}
+class DriverState;
+class TReadThread;
+
+struct PortEntry : std::enable_shared_from_this<PortEntry> {
+  PortEntry(std::shared_ptr<link::TComPort> port, std::uint8_t port_num, const void* owner);
+  ~PortEntry();
+  PortEntry(const PortEntry&) = delete;
+  PortEntry& operator=(const PortEntry&) = delete;
 
   const std::shared_ptr<link::TComPort> Port;
   const std::uint8_t PortNum;  // the number after "COM"
@@ -31,6 +57,17 @@ struct PortEntry {
 
   // "COM" followed by the port number.
   const std::string& Name() const { return Port->Port(); }
+
+  // Starts the port's reader and binds the port's handlers to it. Called
+  // once, before the port is first opened.
+  void AttachReader(DriverState& driver);
+  // The caller holds life_mutex: closes the port, stops the reader and marks
+  // the entry retired. Idempotent.
+  void Retire();
+  bool Retired() const { return retired_.load(); }
+
+  // Serialises opening, closing, reconfiguring and retiring the port.
+  std::mutex life_mutex;
 
   std::mutex rx_mutex;
   std::string RxBuffer;  // guarded by rx_mutex
@@ -54,6 +91,10 @@ struct PortEntry {
  private:
   mutable std::mutex frame_mutex_;
   std::string last_frame_;
+  // Written under life_mutex, read anywhere.
+  std::atomic<bool> retired_{false};
+  // Set by AttachReader, ended by Retire (under life_mutex).
+  std::unique_ptr<TReadThread> reader_;
 
  public:
   // ---- Per-register state of the dispatcher and the commands -------------

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "core/diag_log.h"
-#include "core/read_thread.h"
 #include "link/frame.h"
 
 namespace tarvo::core {
@@ -16,15 +15,22 @@ namespace {
 // stops with the last one.
 std::atomic<int> g_live_controls{0};
 
+// Changes of the registry are serialised across all controls: finding a
+// port's entry and appending a new one is one step, so two controls on two
+// threads opening the same new port never register it twice, and an entry is
+// retired and removed as one step, so an entry found is never a retired one.
+// Held for those steps only, never across a handshake. Taken before an
+// entry's life_mutex, never after it.
+std::mutex g_registry_change;
+
 std::string PortName(std::uint8_t port_num) { return "COM" + std::to_string(port_num); }
 
 }  // namespace
 
 TarvoImpl1::TarvoImpl1(platform::MessageLoop& loop, DriverState& driver)
     : loop_(loop), driver_(driver) {
-  // ActiveFormCreate: RxLock exists with the object; start the read thread;
-  // FieldSeparator is 0xFF. The queue indices belong to the driver.
-  read_thread_ = std::make_unique<TReadThread>(driver_);
+  // ActiveFormCreate: FieldSeparator is 0xFF; the queue indices belong to the
+  // driver, and the readers to the port entries.
   timer1_ = loop_.AddTimer("Timer1", kTimer1IntervalMs, [this] { Timer1Timer(); });
   timer2_ = loop_.AddTimer("Timer2", kTimer2IntervalMs, [this] { Timer2Timer(); });
   ++g_live_controls;
@@ -34,25 +40,21 @@ TarvoImpl1::~TarvoImpl1() {
   // ActiveFormDestroy.
   loop_.RemoveTimer(timer1_);
   loop_.RemoveTimer(timer2_);
-  // 1. Close the ports of this control's entries, in registry order. Their
-  //    serial port objects belong to this control, so the entries leave the
-  //    shared registry with it (another control must never reach a port object
-  //    that is gone); the other entries keep their indices.
-  auto entries = driver_.ports.Entries();
-  for (auto& [index, entry] : entries) {
+  // Close the ports of this control's entries, in registry order, and stop
+  // their readers. The entries leave the shared registry with the control
+  // that created them; another control that reused one and still holds it
+  // finds it retired (its writes fail, an open treats the port as new). The
+  // other entries keep their indices.
+  std::lock_guard<std::mutex> registry_change(g_registry_change);
+  for (auto& [index, entry] : driver_.ports.Entries()) {
     if (entry->owner != this) continue;
-    try {
-      entry->Port->CloseDevice();
-    } catch (const std::exception&) {
-      // Destruction goes on: the device is released with the object anyway.
-    }
+    std::lock_guard<std::mutex> life(entry->life_mutex);
+    if (entry->Retired()) continue;
+    entry->Retire();
+    driver_.ports.Remove(index);
   }
-  // 2. + 3. Stop the read thread (no event thread can post any more).
-  read_thread_.reset();
-  for (auto& [index, entry] : entries)
-    if (entry->owner == this) driver_.ports.Remove(index);
-  // 4. The last control stops the log writer; what was logged so far still
-  //    reaches the file.
+  // The last control stops the log writer; what was logged so far still
+  // reaches the file.
   if (--g_live_controls == 0) DiagLog::Instance().StopWriter(/*flush_first=*/true);
 }
 
@@ -92,58 +94,93 @@ std::int32_t TarvoImpl1::OpenPort(std::uint8_t port_num, std::int32_t baudrate,
   if (result != kOpenOk) return result;
 
   DiagLog& log = DiagLog::Instance();
-  int index = driver_.ports.Find(port_num);
-  std::shared_ptr<PortEntry> entry;
-  bool appended = false;
+  std::unique_lock<std::mutex> registry_change(g_registry_change);
+  const int index = driver_.ports.Find(port_num);
   if (index >= 0) {
-    entry = driver_.ports.At(index);
+    std::shared_ptr<PortEntry> entry = driver_.ports.At(index);
+    std::unique_lock<std::mutex> life(entry->life_mutex);
+    // Entries are retired and removed under registry_change: the entry found
+    // here is live.
+    registry_change.unlock();
     entry->LogSize = log_size;
     log.RaiseMaxLogSize(log_size);
     log.SetLogDir(dir);
     entry->Acked = 0;
     entry->AwaitAck = 0;
+    // A line that hung up is down until its port is opened afresh: the dead
+    // device is let go here and opened again below, which fails (1) until
+    // the device is back.
+    if (entry->Port->LineDown()) entry->Port->CloseDevice();
     if (!entry->Port->Connected()) entry->Port->SetBaudRate(rate);  // an open port keeps its rate
-  } else {
-    if (driver_.ports.Count() >= PortRegistry::kMaxEntries) return kOpenRegistryFull;
-    auto port = std::make_shared<link::TComPort>();
-    port->SetEvents(link::evRxChar);
-    port->SetPort(PortName(port_num));
-    port->SetBaudRate(rate);
-    port->SetOnRxChar([this](link::TComPort& sender, std::int32_t count) { OnRxChar(sender, count); });
-    port->SetDataBits(link::TDataBits::dbEight);
-    port->SetStopBits(link::TStopBits::sbOneStopBit);
-    port->SetSyncMethod(link::TSyncMethod::smNone);
-    entry = std::make_shared<PortEntry>(std::move(port), port_num, this);
-    entry->LogSize = log_size;
-    log.RaiseMaxLogSize(log_size);
-    log.SetLogDir(dir);
-    index = driver_.ports.Append(entry);
-    if (index < 0) return kOpenRegistryFull;
-    appended = true;
+    return OpenEntry(entry, index, /*appended=*/false, life, baudrate, log_size, sn_path,
+                     handshake);
   }
 
+  if (driver_.ports.Count() >= PortRegistry::kMaxEntries) return kOpenRegistryFull;
+  auto port = std::make_shared<link::TComPort>();
+  port->SetEvents(link::evRxChar);
+  port->SetPort(PortName(port_num));
+  port->SetBaudRate(rate);
+  auto entry = std::make_shared<PortEntry>(port, port_num, this);
+  // The arrival handler: bound to the entry's own reader, once.
+  entry->AttachReader(driver_);
+  port->SetDataBits(link::TDataBits::dbEight);
+  port->SetStopBits(link::TStopBits::sbOneStopBit);
+  port->SetSyncMethod(link::TSyncMethod::smNone);
+  entry->LogSize = log_size;
+  log.RaiseMaxLogSize(log_size);
+  log.SetLogDir(dir);
+  std::unique_lock<std::mutex> life(entry->life_mutex);
+  const int appended_at = driver_.ports.Append(entry);
+  registry_change.unlock();
+  if (appended_at < 0) {
+    entry->Retire();
+    return kOpenRegistryFull;
+  }
+  return OpenEntry(entry, appended_at, /*appended=*/true, life, baudrate, log_size, sn_path,
+                   handshake);
+}
+
+std::int32_t TarvoImpl1::OpenEntry(const std::shared_ptr<PortEntry>& entry, int index,
+                                   bool appended, std::unique_lock<std::mutex>& life,
+                                   std::int32_t baudrate, std::int32_t log_size,
+                                   std::string_view sn_path, bool handshake) {
+  DiagLog& log = DiagLog::Instance();
   if (entry->LogSize > 0 && !log.WriterRunning()) log.StartWriter();
 
+  bool failed = false;
   try {
     entry->Port->OpenDevice();
     Log(*entry, 'r',
         std::string(handshake ? "Init " : "PortOpen ") + std::to_string(baudrate) + " " +
             std::to_string(log_size) + " " + std::string(sn_path));
-    if (handshake) Handshake(*entry);
   } catch (const std::exception& e) {
-    result = kOpenFailed;
+    failed = true;
     // A device the user may not open gets a line saying what to do about it.
     if (link::IsOpenPermissionFailure(e))
       Log(*entry, 'r', std::string(handshake ? "Init" : "PortOpen") + " ERROR: " + e.what());
-    if (appended) {
-      try {
-        entry->Port->CloseDevice();
-      } catch (const std::exception&) {
-      }
+  }
+  // The handshake pumps the loop, where an event handler may close this very
+  // port: it runs without the entry's lock.
+  life.unlock();
+  if (!failed && handshake) {
+    try {
+      Handshake(*entry);
+    } catch (const std::exception&) {
+      failed = true;
+    }
+  }
+  if (!failed) return kOpenOk;
+  if (appended) {
+    // The entry this call appended goes again.
+    std::lock_guard<std::mutex> registry_change(g_registry_change);
+    life.lock();
+    if (!entry->Retired()) {
+      entry->Retire();
       driver_.ports.Remove(index);
     }
   }
-  return result;
+  return kOpenFailed;
 }
 
 void TarvoImpl1::Handshake(PortEntry& entry) {
@@ -173,7 +210,10 @@ void TarvoImpl1::PortClose(std::uint8_t port_num) {
   for (auto& [index, entry] : driver_.ports.Entries()) {
     if (entry->Name() != name) continue;
     Log(*entry, 'r', "PortClose");
-    entry->Port->CloseDevice();
+    {
+      std::lock_guard<std::mutex> life(entry->life_mutex);
+      entry->Port->CloseDevice();
+    }
     {
       std::lock_guard<std::mutex> lock(entry->rx_mutex);
       entry->RxBuffer.clear();
@@ -201,8 +241,11 @@ void TarvoImpl1::Log(const PortEntry& entry, char kind, std::string_view text) {
 }
 
 void TarvoImpl1::SendFrame(PortEntry& entry, const std::string& frame) {
-  // The frame is stored first so that the read thread can repeat it on NAK.
+  // The reader handles each notification under rx_mutex, so it sees the
+  // whole step or none of it.
+  std::lock_guard<std::mutex> step(entry.rx_mutex);
   entry.SetLastFrame(frame);
+  entry.Acked = 0;
   entry.Port->TransmitBytes(frame);
 }
 
@@ -250,15 +293,6 @@ void TarvoImpl1::Timer2Timer() {
 
 void TarvoImpl1::SetMessageHandler(std::function<void(const QueuedMessage&)> handler) {
   message_handler_ = std::move(handler);
-}
-
-void TarvoImpl1::OnRxChar(link::TComPort& sender, std::int32_t count) {
-  // VaComm1RxChar, on the port's event thread: no bytes are read here.
-  std::lock_guard<std::mutex> lock(rx_lock_);
-  if (count <= 0) return;
-  const int index = driver_.ports.IndexOf(&sender);
-  if (index < 0) return;  // not (or no longer) registered: nobody to serve it
-  read_thread_->PostRxNotify(index, count);
 }
 
 }  // namespace tarvo::core

@@ -4,10 +4,15 @@
 // A control has its own message loop (the thread that created it), the two
 // form timers (Timer1 ages the partial input of this control's ports every
 // second, Timer2 hands one queued message of this control's ports to the
-// dispatcher every 100 ms), its own read thread, and the per-control settings
-// (FieldSeparator, Mode650). The port registry, message queue and log are
-// driver-wide (DriverState, DiagLog) and shared with every other control of
-// the process; each port entry keeps its own answer slots and waste state.
+// dispatcher every 100 ms), and the per-control settings (FieldSeparator,
+// Mode650). The port registry, message queue and log are driver-wide
+// (DriverState, DiagLog) and shared with every other control of the process;
+// each port entry keeps its own answer slots and waste state.
+//
+// Each port the control registers has a reader of its own, owned by the port
+// entry (core/port_entry.h): the arrivals of a port reach that reader whatever
+// control opened or closed the port, and a register that stops reading holds
+// up no other port. The entries a control created go with it.
 //
 // Every method except the constructor's helpers runs on the control's thread.
 #include <cstdint>
@@ -22,8 +27,6 @@
 
 namespace tarvo::core {
 
-class TReadThread;
-
 // Result codes of Init / PortOpen.
 enum : std::int32_t {
   kOpenOk = 0,
@@ -34,10 +37,11 @@ enum : std::int32_t {
 
 class TarvoImpl1 {
  public:
-  // ActiveFormCreate: starts the read thread and both timers on `loop`.
+  // ActiveFormCreate: starts both timers on `loop`.
   explicit TarvoImpl1(platform::MessageLoop& loop, DriverState& driver = DriverState::Instance());
-  // ActiveFormDestroy: closes and unregisters this control's ports, stops the
-  // read thread, and stops the log writer when no other control remains.
+  // ActiveFormDestroy: retires this control's entries (each port closed, its
+  // reader stopped, the entry unregistered), and stops the log writer when no
+  // other control remains.
   ~TarvoImpl1();
   TarvoImpl1(const TarvoImpl1&) = delete;
   TarvoImpl1& operator=(const TarvoImpl1&) = delete;
@@ -69,8 +73,11 @@ class TarvoImpl1 {
   // Writes a log line for the entry when its LogSize is above 0.
   void Log(const PortEntry& entry, char kind, std::string_view text);
 
-  // Stores `frame` as the entry's LastFrame and writes it to the port.
-  // Errors of the serial port propagate (EComPort).
+  // Stores `frame` as the entry's LastFrame, clears Acked and writes the
+  // frame, as one step with respect to the port's reader: a NAK read before
+  // the step repeats the old frame, one read after it the new frame, and only
+  // an acknowledgement read after the write sets Acked. Errors of the serial
+  // port propagate (EComPort).
   void SendFrame(PortEntry& entry, const std::string& frame);
 
   // The pumped wait used by the handshake and the commands: up to `rounds`
@@ -103,9 +110,12 @@ class TarvoImpl1 {
  private:
   std::int32_t OpenPort(std::uint8_t port_num, std::int32_t baudrate, std::int32_t log_size,
                         std::string_view sn_path, std::string_view sn_path_utf8, bool handshake);
+  // The open steps on an entry found or appended by OpenPort; `life` holds
+  // the entry's life_mutex and is released before the handshake.
+  std::int32_t OpenEntry(const std::shared_ptr<PortEntry>& entry, int index, bool appended,
+                         std::unique_lock<std::mutex>& life, std::int32_t baudrate,
+                         std::int32_t log_size, std::string_view sn_path, bool handshake);
   void Handshake(PortEntry& entry);
-  // VaComm1RxChar: runs on the serial port's event thread.
-  void OnRxChar(link::TComPort& sender, std::int32_t count);
 
   platform::MessageLoop& loop_;
   DriverState& driver_;
@@ -113,8 +123,6 @@ class TarvoImpl1 {
   platform::MessageLoop::TimerId timer1_ = 0;
   platform::MessageLoop::TimerId timer2_ = 0;
   std::function<void(const QueuedMessage&)> message_handler_;
-  std::mutex rx_lock_;  // RxLock
-  std::unique_ptr<TReadThread> read_thread_;
 };
 
 }  // namespace tarvo::core

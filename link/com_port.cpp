@@ -10,8 +10,8 @@
 
 namespace tarvo::link {
 
-// Threads: the setters, OpenDevice and CloseDevice run on the owner's thread
-// (the control's thread), which alone reads and writes the plain settings
+// Threads: the setters, OpenDevice and CloseDevice are called by the owner,
+// one thread at a time, which alone reads and writes the plain settings
 // below. Two settings are also read elsewhere -- the time-outs by writers on
 // other threads, the handler by the event thread -- and are guarded by
 // `shared_mu`.
@@ -27,6 +27,7 @@ struct TComPort::Impl {
   mutable std::mutex shared_mu;
   TComTimeouts timeouts;   // guarded by shared_mu
   RxCharHandler on_rx_char;  // guarded by shared_mu
+  HangUpHandler on_hang_up;  // guarded by shared_mu
 
   detail::ComDevice device;
 
@@ -37,6 +38,10 @@ struct TComPort::Impl {
   RxCharHandler CurrentHandler() const {
     std::lock_guard lock(shared_mu);
     return on_rx_char;
+  }
+  HangUpHandler CurrentHangUpHandler() const {
+    std::lock_guard lock(shared_mu);
+    return on_hang_up;
   }
 };
 
@@ -126,6 +131,11 @@ void TComPort::SetOnRxChar(RxCharHandler handler) {
   impl_->on_rx_char = std::move(handler);
 }
 
+void TComPort::SetOnHangUp(HangUpHandler handler) {
+  std::lock_guard lock(impl_->shared_mu);
+  impl_->on_hang_up = std::move(handler);
+}
+
 std::uint8_t TComPort::EventChar() const { return impl_->event_char; }
 void TComPort::SetEventChar(std::uint8_t c) { impl_->event_char = c; }
 
@@ -134,14 +144,20 @@ void TComPort::SetDiscardNull(bool discard) { impl_->discard_null = discard; }
 
 bool TComPort::Connected() const { return impl_->device.IsOpen(); }
 
+bool TComPort::LineDown() const { return impl_->device.IsOpen() && impl_->device.LineDown(); }
+
 void TComPort::OpenDevice() {
   if (Connected()) return;
   // The handler is looked up at each arrival, so a handler set while the
   // port is open is used from the next arrival on.
-  impl_->device.Open(DevicePath(impl_->port), impl_->line, impl_->events,
-                     [this](std::int32_t count) {
-                       if (RxCharHandler handler = impl_->CurrentHandler()) handler(*this, count);
-                     });
+  impl_->device.Open(
+      DevicePath(impl_->port), impl_->line, impl_->events,
+      [this](std::int32_t count) {
+        if (RxCharHandler handler = impl_->CurrentHandler()) handler(*this, count);
+      },
+      [this] {
+        if (HangUpHandler handler = impl_->CurrentHangUpHandler()) handler(*this);
+      });
 }
 
 void TComPort::CloseDevice() { impl_->device.Close(); }

@@ -14,6 +14,18 @@
 //
 // Every failure raises EComPort with a library code (1..23), the OS error
 // number (or -1) and a message text.
+//
+// Threads and lifetime: the object has one owner at a time, which alone opens
+// and closes it and changes its settings (the driver's port entry does so
+// under its lifecycle lock, see core/port_entry.h). Writes and reads may come
+// from any thread. The handlers run on the event thread; CloseDevice (and the
+// destructor) return only after that thread has ended, so once the port is
+// closed no handler runs until it is opened again. A handler may be set at any
+// time and is looked up at each report.
+//
+// Closing lets the output drain (bounded by the bytes queued and the line
+// speed) and discards only unread input. A line that hung up stays open but
+// down (LineDown) until it is closed and opened again.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -119,6 +131,7 @@ class EComPort : public std::runtime_error {
 class TComPort {
  public:
   using RxCharHandler = std::function<void(TComPort& sender, std::int32_t count)>;
+  using HangUpHandler = std::function<void(TComPort& sender)>;
 
   TComPort();
   ~TComPort();  // closes an open device
@@ -152,16 +165,22 @@ class TComPort {
   TSyncMethod SyncMethod() const;
   void SetSyncMethod(TSyncMethod method);
   void SetOnRxChar(RxCharHandler handler);
+  // Called once on the event thread when the far end hangs up (the device
+  // went away); reads and writes fail from then on.
+  void SetOnHangUp(HangUpHandler handler);
   std::uint8_t EventChar() const;
   void SetEventChar(std::uint8_t c);
   bool DiscardNull() const;
   void SetDiscardNull(bool discard);
 
   bool Connected() const;
+  // True while the port is open but its line has hung up.
+  bool LineDown() const;
 
   // Opens the device and starts the event thread; does nothing when open.
   void OpenDevice();
-  // Stops the event thread, discards both queues and closes; no-op if closed.
+  // Stops the event thread, drains the output (bounded), discards the input
+  // and closes; no-op if closed.
   void CloseDevice();
   // Writes all bytes, waiting at most WriteTotalConstant + WriteTotalMultiplier
   // per byte; returns the count written (short on time-out, no error).

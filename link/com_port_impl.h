@@ -5,6 +5,7 @@
 // (com_port_posix.cpp) owns the open tty, its exclusive lock and the event
 // thread, and does the reading and writing.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -27,16 +28,27 @@ struct LineSettings {
   TComFlowControl flow;
 };
 
+// How long the bytes still in the output queue may take to leave when a port
+// closes: ten bit times per byte (8N1) at `rate`, plus kDrainMargin for the
+// UART's own FIFO and the scheduler. The close waits at most this long.
+inline constexpr std::chrono::milliseconds kDrainMargin{100};
+std::chrono::milliseconds DrainBound(int queued, std::int32_t rate);
+
 // One open tty.
 //
-// Threads: Open, Close and ApplyLineSettings run on the owner's thread only
-// (the control's thread). Write and Read may run on any thread, also at the
-// same time as each other; Close waits for calls in progress to finish. The
-// event thread only reads the descriptor it was started with and the
-// hang-up/fault fields (atomics).
+// Threads: Open, Close and ApplyLineSettings are called by one thread at a
+// time (the port's owner serialises them). Write and Read may run on any
+// thread, also at the same time as each other; Close waits for calls in
+// progress to finish. The event thread only reads the descriptor it was
+// started with and the hang-up/fault fields (atomics).
+//
+// The device counts as open (IsOpen) from before its event thread starts, so
+// an arrival reported at once -- bytes that were already waiting when the
+// port was opened -- finds the port open and is read.
 class ComDevice {
  public:
   using Notify = std::function<void(std::int32_t count)>;
+  using HangUpNotify = std::function<void()>;
 
   ComDevice() = default;
   ~ComDevice();
@@ -45,12 +57,19 @@ class ComDevice {
 
   // Opens `path` exclusively, applies the line settings and, when `events`
   // is not empty, starts the event thread, which calls `notify` on arrivals
-  // (only when `events` holds evRxChar). Throws EComPort; on failure nothing
-  // stays open. Does nothing when already open.
-  void Open(const std::string& path, const LineSettings& line, TComEvents events, Notify notify);
-  // Stops the event thread, discards both queues and closes. No-op if closed.
+  // (only when `events` holds evRxChar), and `hangup` once when the line
+  // hangs up. Throws EComPort; on failure nothing stays open. Does nothing
+  // when already open.
+  void Open(const std::string& path, const LineSettings& line, TComEvents events, Notify notify,
+            HangUpNotify hangup);
+  // Stops the event thread, lets the output drain (bounded by the bytes
+  // queued and the line speed), discards the input and closes. No-op if
+  // closed.
   void Close();
   bool IsOpen() const { return open_.load(std::memory_order_acquire); }
+  // True when the far end has hung up: recorded by the event thread or a
+  // read, or seen now with one look at the descriptor.
+  bool LineDown();
 
   // Re-applies the line settings to the open device (code 7 on failure).
   void ApplyLineSettings(const LineSettings& line);
@@ -59,7 +78,8 @@ class ComDevice {
   std::string Read(std::int32_t count);
 
  private:
-  void RunEventThread(int tty_fd, int epoll_fd, bool notify_rx, Notify notify);
+  void RunEventThread(int tty_fd, int epoll_fd, bool notify_rx, Notify notify,
+                      HangUpNotify hangup);
   void NoteHangUp(int os_error);
   void CloseDescriptors();
 
@@ -79,6 +99,10 @@ class ComDevice {
   // not). Kept for inspection in a debugger or core file.
   std::atomic<int> thread_fault_code_{0};
   std::atomic<int> thread_fault_errno_{0};
+
+  // The line speed of the open device, for the drain bound at close. Only
+  // the owner's calls (Open, ApplyLineSettings, Close) touch it.
+  std::int32_t rate_ = 9600;
 
   // Event thread and its two descriptors; owner's thread only.
   std::thread thread_;

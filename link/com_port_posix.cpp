@@ -13,10 +13,16 @@
 // notifications in a row may overlap (5, then 8 after 3 more arrive).
 //
 // Hang-up: when the far end goes away the tty reports EPOLLHUP/EPOLLERR on
-// every wait from then on. The thread records the error, takes the tty out of
-// its epoll set and keeps waiting only for the stop signal, so it neither
-// spins nor ends silently. Reads and writes then fail with the recorded
-// error until the port is closed and opened again.
+// every wait from then on. The thread records the error, reports the hang-up
+// once, takes the tty out of its epoll set and keeps waiting only for the stop
+// signal, so it neither spins nor ends silently. Reads and writes then fail
+// with the recorded error until the port is closed and opened again.
+//
+// Closing: a write returns once the kernel has the bytes, so a frame written
+// just before the close may still be in the output queue (a 65-byte frame
+// takes about 68 ms at 9600 baud). The close lets the output drain first,
+// bounded by what is queued and the line speed so that a stalled line cannot
+// hang it, and then discards only the input.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/epoll.h>
@@ -28,7 +34,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <system_error>
 
 #include "link/com_port_impl.h"
@@ -163,10 +172,11 @@ void SetModemLines(int fd, const TComFlowControl& flow) {
 }
 
 // Releases everything an open tty holds: the exclusive mode, the lock and
-// the descriptor. The queues are discarded first; that fails with EIO after
-// a hang-up, which must not keep the port from closing.
+// the descriptor. Unread input is discarded first (the output has been
+// drained or given up on by then); that fails with EIO after a hang-up, which
+// must not keep the port from closing.
 void ReleaseTty(int fd) {
-  ::tcflush(fd, TCIOFLUSH);
+  ::tcflush(fd, TCIFLUSH);
   ::ioctl(fd, TIOCNXCL);
   ::flock(fd, LOCK_UN);
   ::close(fd);
@@ -179,12 +189,64 @@ int MsUntil(std::chrono::steady_clock::time_point deadline) {
   return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
 }
 
+// Waits until the output queue of `fd` is on the line, for at most the time
+// the queued bytes need. tcdrain itself has no time limit, so it runs on a
+// helper thread with a descriptor of its own; when the bound passes, the
+// output is discarded, which ends the drain. Should a driver not wake the
+// drain even then, the helper is left to finish on its own: it only holds its
+// own descriptor, never one that this port will close or reuse.
+void DrainOutput(int fd, std::int32_t rate) {
+  int queued = 0;
+  if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) return;  // nothing (or no count) to wait for
+  const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (own < 0) return;  // cannot wait safely: close as before
+
+  struct Drain {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool done = false;
+  };
+  auto state = std::make_shared<Drain>();
+  std::thread helper;
+  try {
+    helper = std::thread([own, state] {
+      ::tcdrain(own);
+      ::close(own);
+      {
+        std::lock_guard lock(state->mu);
+        state->done = true;
+      }
+      state->cv.notify_all();
+    });
+  } catch (const std::system_error&) {
+    ::close(own);
+    return;  // no thread to wait with: close as before
+  }
+  std::unique_lock lock(state->mu);
+  if (!state->cv.wait_for(lock, DrainBound(queued, rate), [&] { return state->done; })) {
+    ::tcflush(fd, TCOFLUSH);  // the line is stalled: give the rest up
+    state->cv.wait_for(lock, kDrainMargin, [&] { return state->done; });
+  }
+  const bool finished = state->done;
+  lock.unlock();
+  if (finished)
+    helper.join();
+  else
+    helper.detach();
+}
+
 }  // namespace
+
+std::chrono::milliseconds DrainBound(int queued, std::int32_t rate) {
+  const std::int64_t bits = std::int64_t{queued} * 10;
+  const std::int64_t ms = rate > 0 ? (bits * 1000 + rate - 1) / rate : 0;
+  return std::chrono::milliseconds(ms) + kDrainMargin;
+}
 
 ComDevice::~ComDevice() { Close(); }
 
 void ComDevice::Open(const std::string& path, const LineSettings& line, TComEvents events,
-                     Notify notify) {
+                     Notify notify, HangUpNotify hangup) {
   if (IsOpen()) return;
   std::unique_lock lock(fd_mu_);
 
@@ -213,6 +275,14 @@ void ComDevice::Open(const std::string& path, const LineSettings& line, TComEven
   hangup_errno_.store(0);
   thread_fault_code_.store(0);
   thread_fault_errno_.store(0);
+  rate_ = RateOf(line);
+
+  // Open before the event thread starts: bytes already waiting are reported
+  // at once (the tty is ready when it joins the epoll set), and the reader
+  // they are handed to must find the port open. Reads and writes wait for
+  // the lock held here until the open has finished.
+  fd_ = fd;
+  open_.store(true, std::memory_order_release);
 
   if (events != 0) {
     // Failing to set up the wait counts as failing to open (code 1).
@@ -235,20 +305,19 @@ void ComDevice::Open(const std::string& path, const LineSettings& line, TComEven
     if (err == 0) {
       try {
         thread_ = std::thread(&ComDevice::RunEventThread, this, fd, epoll_fd_,
-                              (events & evRxChar) != 0, std::move(notify));
+                              (events & evRxChar) != 0, std::move(notify), std::move(hangup));
       } catch (const std::system_error& e) {
         err = e.code().value() ? e.code().value() : EAGAIN;
       }
     }
     if (err != 0) {
       CloseDescriptors();
+      fd_ = -1;
+      open_.store(false, std::memory_order_release);
       ReleaseTty(fd);
       throw EComPort(CError_OpenFailed, err);
     }
   }
-
-  fd_ = fd;
-  open_.store(true, std::memory_order_release);
 }
 
 void ComDevice::Close() {
@@ -260,10 +329,25 @@ void ComDevice::Close() {
   }
   CloseDescriptors();
 
+  // Writes in progress end first (each within its own time-out); then what
+  // they left in the output queue goes out before the descriptor is closed.
   std::unique_lock lock(fd_mu_);
+  if (hangup_errno_.load() == 0) DrainOutput(fd_, rate_);
   ReleaseTty(fd_);
   fd_ = -1;
   open_.store(false, std::memory_order_release);
+}
+
+bool ComDevice::LineDown() {
+  if (hangup_errno_.load() != 0) return true;
+  std::shared_lock lock(fd_mu_);
+  if (fd_ < 0) return false;
+  pollfd p{fd_, POLLIN, 0};
+  if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR))) {
+    NoteHangUp(EIO);
+    return true;
+  }
+  return false;
 }
 
 void ComDevice::CloseDescriptors() {
@@ -278,6 +362,7 @@ void ComDevice::ApplyLineSettings(const LineSettings& line) {
   if (fd_ < 0) return;
   SetLine(fd_, line);
   SetModemLines(fd_, line.flow);
+  rate_ = RateOf(line);
 }
 
 void ComDevice::NoteHangUp(int os_error) {
@@ -359,7 +444,8 @@ std::string ComDevice::Read(std::int32_t count) {
 // The handler is called here, on this thread, whatever the SyncMethod: the
 // driver uses smNone, and this adapter has no window or thread queue to
 // hand the call to for smThreadSync/smWindowSync.
-void ComDevice::RunEventThread(int tty_fd, int epoll_fd, bool notify_rx, Notify notify) {
+void ComDevice::RunEventThread(int tty_fd, int epoll_fd, bool notify_rx, Notify notify,
+                               HangUpNotify hangup) {
   for (;;) {
     epoll_event ev[2];
     const int n = ::epoll_wait(epoll_fd, ev, 2, -1);
@@ -379,6 +465,13 @@ void ComDevice::RunEventThread(int tty_fd, int epoll_fd, bool notify_rx, Notify 
       // hang-up on every wait) and wait for Close alone.
       NoteHangUp(EIO);
       ::epoll_ctl(epoll_fd, EPOLL_CTL_DEL, tty_fd, nullptr);
+      if (hangup) {
+        try {
+          hangup();
+        } catch (...) {
+          // As for arrivals: nothing may escape this thread.
+        }
+      }
       continue;
     }
     if (!(tty_events & EPOLLIN) || !notify_rx) continue;

@@ -207,22 +207,58 @@ TEST_F(LinkLogTest, InitOnAnOpenPortWhoseLineIsGoneGivesOneAndKeepsTheEntry) {
   PtyPair& reg = AddRegister(3);
   ASSERT_EQ(impl.PortOpen(3, 9600, 10, log_dir_.string()), 0);
   reg.CloseMaster();  // the register's side hangs up
-  // The link reset cannot be written: the handshake fails, the reused entry
-  // stays, and the Init line (written after the open) is in the log.
+  // The port's reader notes the hang-up once.
+  const std::string d = log_dir_.string();
+  const std::string hung_up = Line("CLEAR: COM3: Line hung up");
+  std::string text;
+  ASSERT_TRUE(WaitUntil([&] {
+    FlushLog();
+    text = ReadLog();
+    return text.find(hung_up) != std::string::npos;
+  })) << text;
+  // The dead line cannot be opened again: Init gives 1 and logs nothing
+  // (its line follows a successful open), and the reused entry stays.
   EXPECT_EQ(impl.Init(3, 9600, 10, log_dir_.string()), 1);
   ASSERT_EQ(impl.FindPortEntry(3), 0);
   EXPECT_EQ(impl.Entry(0)->LogSize.load(), 10);
   EXPECT_EQ(impl.Entry(0)->AwaitAck.load(), 0);  // no handshake waits any more
-  EXPECT_EQ(impl.Entry(0)->LastFrame(), link::LinkResetFrame());
+  EXPECT_FALSE(impl.Entry(0)->Port->Connected());
+  EXPECT_EQ(impl.PortOpen(3, 9600, 10, log_dir_.string()), 1);
   impl.PortClose(3);
-  const std::string d = log_dir_.string();
-  std::string text;
   EXPECT_TRUE(WaitUntil([&] {
     text = ReadLog();
     return text.find("COM3: PortClose\r\n") != std::string::npos;
   }));
-  EXPECT_TRUE(text.starts_with(Line("COM3: PortOpen 9600 10 " + d) + Line("COM3: Init 9600 10 " + d)))
-      << text;
+  EXPECT_EQ(text, Line("COM3: PortOpen 9600 10 " + d) + hung_up + Line("COM3: PortClose")) << text;
+}
+
+// A register unplugged and plugged back: the port is known to be down while
+// the device is away, and works again once it is back under the same name,
+// whether the host closes the port first or only opens it again.
+TEST_F(LinkLogTest, ARegisterUnpluggedAndPluggedBackWorksAgain) {
+  auto& impl = MakeControl();
+  for (const bool close_first : {true, false}) {
+    SCOPED_TRACE(close_first ? "PortClose, then PortOpen" : "PortOpen alone");
+    devices_.Unlink("COM2");
+    ptys_.clear();
+    PtyPair& first = AddRegister(2);
+    ASSERT_EQ(impl.PortOpen(2, 9600, 10, log_dir_.string()), 0);
+    const int index = impl.FindPortEntry(2);
+    first.CloseMaster();
+    devices_.Unlink("COM2");  // unplugged: the device is gone
+    EXPECT_EQ(impl.PortOpen(2, 9600, 10, log_dir_.string()), 1);
+    EXPECT_EQ(impl.Init(2, 9600, 10, log_dir_.string()), 1);
+
+    PtyPair& back = AddRegister(2);  // plugged back: a new device, same name
+    if (close_first) impl.PortClose(2);
+    ASSERT_EQ(impl.PortOpen(2, 9600, 10, log_dir_.string()), 0);
+    EXPECT_EQ(impl.FindPortEntry(2), index);
+    back.WriteMaster(H("10 02 9D 41 10 03 FC"));
+    EXPECT_EQ(back.ReadMasterExactly(2, 10s), link::kDleAck);
+    impl.SendFrame(*impl.Entry(index), link::IdentifyFrame());
+    EXPECT_EQ(back.ReadMasterExactly(24, 10s), link::IdentifyFrame());
+    impl.PortClose(2);
+  }
 }
 
 // Answers that do not acknowledge the link reset: the handshake sends no

@@ -1,5 +1,5 @@
-// The read thread on its own: notifications for entries it cannot serve
-// (port closed, no entry at the index) do not stop it from serving the next.
+// The port readers on their own: a reader whose port fails, is closed or is
+// not registered does not keep the reader of another port from serving it.
 #include "core/read_thread.h"
 
 #include <gtest/gtest.h>
@@ -64,17 +64,20 @@ TEST_F(ReadThreadTest, AFailingPortIsLoggedAndTheOtherPortsAreServedOn) {
   auto broken = std::make_shared<link::TComPort>();
   broken->SetPort("COM1");
   broken->SetEvents(0);
-  broken->OpenDevice();
   auto failing = std::make_shared<core::PortEntry>(broken, 1, nullptr);
   failing->LogSize = 5;
   ASSERT_EQ(driver.ports.Append(failing), 0);
+  auto failing_reader = std::make_unique<core::TReadThread>(driver, *failing);
+  broken->OpenDevice();
 
-  // Entry 1: an open port whose arrivals reach the read thread.
+  // Entry 1: an open port whose arrivals reach its reader.
   auto open = std::make_shared<link::TComPort>();
   open->SetPort("COM2");
   open->SetEvents(link::evRxChar);
   auto working = std::make_shared<core::PortEntry>(open, 2, nullptr);
   ASSERT_EQ(driver.ports.Append(working), 1);
+  working->AttachReader(driver);
+  open->OpenDevice();
 
   // Entry 2: a logging port that is closed; a late notification for it is
   // dropped without a word.
@@ -83,27 +86,34 @@ TEST_F(ReadThreadTest, AFailingPortIsLoggedAndTheOtherPortsAreServedOn) {
   auto quiet = std::make_shared<core::PortEntry>(closed, 3, nullptr);
   quiet->LogSize = 5;
   ASSERT_EQ(driver.ports.Append(quiet), 2);
+  auto quiet_reader = std::make_unique<core::TReadThread>(driver, *quiet);
 
-  auto thread = std::make_unique<core::TReadThread>(driver);
-  open->SetOnRxChar([&](link::TComPort&, std::int32_t count) { thread->PostRxNotify(1, count); });
-  open->OpenDevice();
+  // An entry that is not (or no longer) registered: its reader serves nobody.
+  auto loose_port = std::make_shared<link::TComPort>();
+  loose_port->SetPort("COM4");
+  auto loose = std::make_shared<core::PortEntry>(loose_port, 4, nullptr);
+  loose->LogSize = 5;
+  auto loose_reader = std::make_unique<core::TReadThread>(driver, *loose);
 
   gone.CloseMaster();
-  thread->PostRxNotify(0, 5);  // the read fails: logged, nothing else
-  thread->PostRxNotify(2, 5);  // port closed meanwhile: nothing to do
-  thread->PostRxNotify(3, 5);  // no entry at index 3: ignored
+  failing_reader->PostRxNotify(5);  // the read fails: logged, nothing else
+  quiet_reader->PostRxNotify(5);    // port closed meanwhile: nothing to do
+  loose_reader->PostRxNotify(5);    // no entry in the registry: ignored
   reg.WriteMaster(H("10 02 9D 41 10 03 FC"));
   EXPECT_EQ(reg.ReadMasterExactly(2, 10s), link::kDleAck);
   ASSERT_TRUE(WaitUntil([&] { return !driver.queue.Empty(); }));
   EXPECT_EQ(driver.queue.Front()->bytes, H("9D 31 41"));
+
+  ASSERT_TRUE(WaitUntil([&] { return FlushedLog().find("ReadThread ERROR") != std::string::npos; }));
+  failing_reader.reset();
+  quiet_reader.reset();
+  loose_reader.reset();
   {
     std::lock_guard<std::mutex> lock(failing->rx_mutex);
     EXPECT_EQ(failing->RxBuffer, "");
   }
-
-  open->CloseDevice();
+  working->Retire();
   broken->CloseDevice();
-  thread.reset();
   const std::string text = FlushedLog();
   EXPECT_EQ(text.find("2009:5:7 9:3:12 COM1: ReadThread ERROR: ReadFile function failed"), 0u)
       << text;
