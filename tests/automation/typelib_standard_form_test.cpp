@@ -251,7 +251,9 @@ TEST(TypelibStandardForm, OleColorAndIFontDispAreTheStandardLibrarys) {
     const TYPEATTR a = AttrOf(type.p);
     EXPECT_EQ(a.typekind, c.kind);
     EXPECT_EQ(a.guid, c.guid);
-    if (c.kind == TKIND_ALIAS) EXPECT_EQ(a.tdescAlias.vt, VT_UI4);
+    if (c.kind == TKIND_ALIAS) {
+      EXPECT_EQ(a.tdescAlias.vt, VT_UI4);
+    }
     Ref<ITypeLib> lib;
     ASSERT_EQ(type->GetContainingTypeLib(&lib.p, nullptr), S_OK);
     TLIBATTR* la = nullptr;
