@@ -6,9 +6,9 @@
 // pseudo-terminals, linked as COM1..COM4 in a private device folder, send
 // numbered online messages at the line's full rate and put faults on the line
 // at random, including a hang-up and replug of the device, after which the
-// host closes and reopens the port. Meanwhile the host answers the
-// registers' requests from its event handlers and keeps calling GetStatus and
-// EcrCheck.
+// host closes and reopens the port (Init or PortOpen). Meanwhile the host
+// answers the registers' requests from its event handlers and keeps calling
+// GetStatus and EcrCheck.
 //
 // At the end the registers stop, the host waits until the driver has handed
 // over everything it acknowledged, and the report compares, per port, what
@@ -105,7 +105,7 @@ class Soak {
   void OnEvent(const std::string& name, const Json& args);
   void Record(int port, std::int32_t seq);
   std::int32_t Call(int port, const std::string& method, Json args, Json* result = nullptr);
-  std::int32_t OpenPort(int port);
+  std::int32_t OpenPort(int port, bool handshake = true);
   void ServeReopenRequests();
   void CallACommand();
   bool AllArrived() const;
@@ -149,8 +149,8 @@ std::int32_t Soak::Call(int port, const std::string& method, Json args, Json* re
   return value;
 }
 
-std::int32_t Soak::OpenPort(int port) {
-  return Call(port, "Init",
+std::int32_t Soak::OpenPort(int port, bool handshake) {
+  return Call(port, handshake ? "Init" : "PortOpen",
               Json{{"baudrate", options_.baud}, {"log_size", kLogSizeKib}, {"sn_path", log_dir_.string()}});
 }
 
@@ -189,9 +189,10 @@ void Soak::OnEvent(const std::string& name, const Json& args) {
 void Soak::ServeReopenRequests() {
   for (auto& reg : registers_) {
     if (!reg->TakeReopenRequest()) continue;
-    // The device was replugged: close the dead line and open the new one.
+    // The device was replugged: close the dead line and open the new one,
+    // with the handshake (Init) or without it (PortOpen).
     Call(reg->port(), "PortClose", Json::object());
-    reg->ReportReopened(OpenPort(reg->port()));
+    reg->ReportReopened(OpenPort(reg->port(), rng_() % 2 == 0));
   }
 }
 
