@@ -19,6 +19,22 @@ step() { echo "package-test: $*"; }
 unset TARVO_SYSTEM_REGISTRY TARVO_MODULE
 export TARVO_REGISTRY="$work/user.reg"
 
+# Runs the outside program against a simulated register: `PROGRAM` created by
+# ProgID, `TARVOMDRV` the installed program whose simulator plays COM9.
+with_register() {
+  local program="$1" tarvomdrv="$2" devdir="$work/dev" sim
+  mkdir -p "$devdir"
+  rm -f "$devdir/COM9"
+  TARVO_DEVICE_DIR="$devdir" "$tarvomdrv" simulate --port 9 --quiet > "$work/sim.log" 2>&1 &
+  sim=$!
+  for _ in $(seq 100); do [ -e "$devdir/COM9" ] && break; sleep 0.1; done
+  local rc=0
+  TARVO_DEVICE_DIR="$devdir" "$program" 9 || rc=$?
+  kill "$sim" 2> /dev/null || true
+  wait "$sim" 2> /dev/null || true
+  return "$rc"
+}
+
 step "cmake --install into $prefix"
 cmake --install "$dir" --prefix "$prefix" --strip > "$work/install.log"
 for f in bin/tarvomdrv lib/libtarvocom.so lib/libtarvocom.so.1 lib/tarvomdrv/TarvoMDrv.so \
@@ -63,6 +79,8 @@ cmake -S "$root/tests/package" -B "$work/consumer-cmake" -G Ninja \
   || { cat "$work/consumer-cmake.log"; fail "find_package(TarvoMDrv)"; }
 cmake --build "$work/consumer-cmake" > /dev/null
 "$work/consumer-cmake/consumer" || fail "find_package program"
+with_register "$work/consumer-cmake/consumer" "$prefix/bin/tarvomdrv" \
+  || fail "find_package program against a simulated register"
 "$prefix/bin/tarvomdrv" regsvr -u --system > /dev/null
 grep -q 'TarvoMDrv.Tarvo' "$prefix/etc/tarvomdrv/registry.reg" && fail "-u --system left the class"
 
@@ -104,6 +122,8 @@ export TARVO_REGISTRY="$work/fresh-user.reg"
 g++ -std=c++20 -o "$work/consumer-system" "$root/tests/package/consumer.cpp" \
     $(pkg-config --cflags --libs tarvomdrv)
 "$work/consumer-system" || fail "a user program could not create the installed control"
+with_register "$work/consumer-system" /usr/bin/tarvomdrv \
+  || fail "a user program could not talk to a simulated register through the installed control"
 dpkg -r tarvomdrv > "$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -r"; }
 if [ -f "$system_file" ] && grep -q 'TarvoMDrv.Tarvo' "$system_file"; then
   fail "dpkg -r left the class registered in $system_file"
