@@ -176,6 +176,16 @@ HRESULT LineBreak(std::string_view what, std::string_view key) {
                           " holds a line break, which the registry file cannot store");
 }
 
+
+// The value `name` of the key `full` in `store`, if both exist.
+bool ValueOf(Store& store, const std::string& full, const std::string& name, std::string& value) {
+  Key* k = FindKey(store, full);
+  if (k == nullptr) return false;
+  const Value* v = FindValue(*k, name);
+  if (v == nullptr) return false;
+  value = v->data;
+  return true;
+}
 }  // namespace
 
 std::string StorePath() {
@@ -221,12 +231,7 @@ bool GetValue(const std::string& key, const std::string& name, std::string& valu
   const std::string full = FullPath(key);
   if (full.empty()) return false;
   Store store = Load();
-  Key* k = FindKey(store, full);
-  if (k == nullptr) return false;
-  const Value* v = FindValue(*k, name);
-  if (v == nullptr) return false;
-  value = v->data;
-  return true;
+  return ValueOf(store, full, name, value);
 }
 
 bool KeyExists(const std::string& key) {
@@ -269,12 +274,7 @@ bool GetValueIn(const std::string& store_path, const std::string& key, const std
   int err = 0;
   ReadFile(store_path, content, err);  // an unreadable file has no values
   Store store = ParseStore(content);
-  Key* k = FindKey(store, full);
-  if (k == nullptr) return false;
-  const Value* v = FindValue(*k, name);
-  if (v == nullptr) return false;
-  value = v->data;
-  return true;
+  return ValueOf(store, full, name, value);
 }
 
 }  // namespace tarvo::com::registry
