@@ -47,7 +47,7 @@ enum class Throwing { kNo, kStandard, kOther };
 // Checks each event's texts against their widths; may throw on purpose.
 class CheckingReceiver final : public ev::EventReceiver {
  public:
-  CheckingReceiver(Throwing throwing) : throwing_(throwing) {}
+  explicit CheckingReceiver(Throwing throwing) : throwing_(throwing) {}
 
   void SetPayloadSize(std::size_t n) { payload_size_ = n; }
   int events = 0;
@@ -269,7 +269,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (kind == ev::kKindPluInquiry) {
       FUZZ_CHECK(reg.short_inquiry == (n <= ev::PluInquiry::kMaxShortForm),
                  "the inquiry form follows the inquiry's length");
-    } else if (kind != ev::kKindPluInquiry) {
+    } else {
       FUZZ_CHECK(reg.waste_refused == refused_before, "only a PLU inquiry changes the waste state");
     }
   }
