@@ -3,7 +3,8 @@
 # them one after the other.
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 # SECONDS per target (default 30); TARGET names (rx_path, frame,
-# event_builders, encodings, registry_format, variant) pick some of them.
+# event_builders, encodings, registry_format, variant, dispatcher,
+# command_answers, bridge_line) pick some of them.
 # Each target starts from its seeds in fuzz/corpus/<target>/ and keeps what
 # it finds new in build-fuzz/corpus/<target>/; an input that breaks the
 # target is saved in build-fuzz/findings/<target>/. Prints each target's
@@ -14,7 +15,8 @@ seconds="${1:-30}"
 shift || true
 targets=("$@")
 if ((${#targets[@]} == 0)); then
-  targets=(rx_path frame event_builders encodings registry_format variant)
+  targets=(rx_path frame event_builders encodings registry_format variant dispatcher
+           command_answers bridge_line)
 fi
 case "$seconds" in
   '' | *[!0-9]*) echo "SECONDS must be a whole number, not '$seconds'" >&2; exit 2 ;;
