@@ -89,6 +89,12 @@ struct Number {
   Int128 whole = 0;       // kWhole
   double real = 0;        // kReal
   LONGLONG currency = 0;  // kCurrency: value * 10000
+  // Decimal text read exactly: the value is `digits` / 10^`scale`. Set when
+  // the text has at most 36 significant digits, so currency taken from text
+  // is exact instead of passing through a double.
+  bool exact = false;
+  Int128 digits = 0;
+  long scale = 0;
   bool from_bool = false;  // wraps like a cast into any integer type
   int source_bits = 0;     // integer sources: wrap into the same width
 };
@@ -121,6 +127,8 @@ std::u16string_view Trim(std::u16string_view text) {
   return text;
 }
 
+Int128 DivideRounded(Int128 value, Int128 unit);
+
 // Decimal text: blanks, optional sign, digits with an optional decimal point,
 // optional exponent, blanks.
 HRESULT ParseNumber(std::u16string_view text, Number& out) {
@@ -130,12 +138,18 @@ HRESULT ParseNumber(std::u16string_view text, Number& out) {
   bool negative = false;
   if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
   std::size_t digits = 0;
+  std::size_t significant = 0;  // digits after the leading zeros
+  long fraction_digits = 0;
+  Int128 mantissa = 0;          // exact while significant <= 36
   bool fraction = false;
   for (; i < text.size(); ++i) {
     const char16_t c = text[i];
     if (c >= u'0' && c <= u'9') {
       ascii.push_back(static_cast<char>(c));
       ++digits;
+      if (significant > 0 || c != u'0') ++significant;
+      if (significant <= 36) mantissa = mantissa * 10 + (c - u'0');
+      if (fraction) ++fraction_digits;
     } else if (c == u'.' && !fraction) {
       ascii.push_back('.');
       fraction = true;
@@ -145,24 +159,30 @@ HRESULT ParseNumber(std::u16string_view text, Number& out) {
   }
   if (digits == 0) return DISP_E_TYPEMISMATCH;
   bool exponent = false;
+  long exponent_value = 0;  // saturates: beyond this every value is 0 or overflows
+  constexpr long kExponentLimit = 100000;
   if (i < text.size() && (text[i] == u'e' || text[i] == u'E')) {
     exponent = true;
     ascii.push_back('e');
     ++i;
-    if (i < text.size() && (text[i] == u'+' || text[i] == u'-'))
+    bool exponent_negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+      exponent_negative = text[i] == u'-';
       ascii.push_back(static_cast<char>(text[i++]));
+    }
     std::size_t exp_digits = 0;
-    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i, ++exp_digits)
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i, ++exp_digits) {
       ascii.push_back(static_cast<char>(text[i]));
+      if (exponent_value < kExponentLimit) exponent_value = exponent_value * 10 + (text[i] - u'0');
+    }
     if (exp_digits == 0) return DISP_E_TYPEMISMATCH;
+    if (exponent_negative) exponent_value = -exponent_value;
   }
   if (i != text.size()) return DISP_E_TYPEMISMATCH;
 
-  if (!fraction && !exponent && digits <= 36) {
-    Int128 value = 0;
-    for (char c : ascii) value = value * 10 + (c - '0');
+  if (!fraction && !exponent && significant <= 36) {
     out.kind = Number::kWhole;
-    out.whole = negative ? -value : value;
+    out.whole = negative ? -mantissa : mantissa;
     return S_OK;
   }
   double value = 0;
@@ -180,7 +200,43 @@ HRESULT ParseNumber(std::u16string_view text, Number& out) {
   }
   out.kind = Number::kReal;
   out.real = negative ? -value : value;
+  if (significant <= 36) {
+    out.exact = true;
+    out.digits = negative ? -mantissa : mantissa;
+    out.scale = fraction_digits - exponent_value;
+  }
   return S_OK;
+}
+
+// Exact decimal (`digits` / 10^`scale`) to currency (value * 10000), rounding
+// half to even; false when it does not fit.
+bool ExactToCurrency(Int128 digits, long scale, Int128& out) {
+  constexpr Int128 kMin = INT64_MIN;
+  constexpr Int128 kMax = INT64_MAX;
+  long shift = 4 - scale;  // power of ten to multiply by
+  if (digits == 0) {
+    out = 0;
+    return true;
+  }
+  if (shift >= 0) {
+    Int128 v = digits;
+    for (; shift > 0; --shift) {
+      if (v > kMax / 10 || v < kMin / 10) return false;
+      v *= 10;
+    }
+    if (v < kMin || v > kMax) return false;
+    out = v;
+    return true;
+  }
+  // |digits| < 10^36, so dividing by 10^38 or more leaves less than a half.
+  if (-shift > 38) {
+    out = 0;
+    return true;
+  }
+  Int128 unit = 1;
+  for (long k = 0; k < -shift; ++k) unit *= 10;
+  out = DivideRounded(digits, unit);
+  return out >= kMin && out <= kMax;
 }
 
 // Reads a number from a dereferenced source that is not an object.
@@ -302,6 +358,8 @@ HRESULT StoreNumber(const Number& n, VARTYPE vt, VARIANT& out) {
         // digits, and 10^36 * 10000 does not fit even 128 bits.
         if (n.whole < INT64_MIN / 10000 || n.whole > INT64_MAX / 10000) return DISP_E_OVERFLOW;
         scaled = n.whole * 10000;
+      } else if (n.exact) {
+        if (!ExactToCurrency(n.digits, n.scale, scaled)) return DISP_E_OVERFLOW;
       } else if (!RealToWhole(n.real * 10000.0, INT64_MIN, INT64_MAX, scaled)) {
         return DISP_E_OVERFLOW;
       }

@@ -293,6 +293,19 @@ TEST(VariantChangeType, FollowsTheAutomationCoercionRules) {
       {VT_BSTR, u"-922337203685478", VT_CY, DISP_E_OVERFLOW, ""},
       {VT_BSTR, u"34028236692093846346337460743176822", VT_CY, DISP_E_OVERFLOW, ""},  // wrapped to 0.8544
       {VT_BSTR, u"-999999999999999999999999999999999999", VT_CY, DISP_E_OVERFLOW, ""},
+      // Decimal text becomes currency exactly, not through a double: leading
+      // zeros do not count, the fifth decimal rounds half to even.
+      {VT_BSTR, u"0000000000000000000000000000000000000922337203685477", VT_CY, S_OK,
+       "cy 9223372036854770000"},
+      {VT_BSTR, u"922337203685477.5807", VT_CY, S_OK, "cy 9223372036854775807"},
+      {VT_BSTR, u"-922337203685477.5808", VT_CY, S_OK, "cy -9223372036854775808"},
+      {VT_BSTR, u"922337203685477.5808", VT_CY, DISP_E_OVERFLOW, ""},
+      {VT_BSTR, u"0.00005", VT_CY, S_OK, "cy 0"},
+      {VT_BSTR, u"0.00015", VT_CY, S_OK, "cy 2"},
+      {VT_BSTR, u"1.5e-4", VT_CY, S_OK, "cy 2"},
+      {VT_BSTR, u"92233720368547.75807e1", VT_CY, S_OK, "cy 9223372036854775807"},
+      {VT_BSTR, u"1e-99999", VT_CY, S_OK, "cy 0"},
+      {VT_BSTR, u"1e99999", VT_CY, DISP_E_OVERFLOW, ""},
       // Booleans.
       {VT_I4, 5, VT_BOOL, S_OK, "bool -1"},
       {VT_I4, 0, VT_BOOL, S_OK, "bool 0"},
