@@ -11,6 +11,7 @@
 #include "automation/dispatch_invoke.h"
 #include "automation/module_font.h"
 #include "automation/module_state.h"
+#include "automation/ole_control.h"
 #include "automation/type_library.h"
 #include "platform/codepage.h"
 #include "platform/com/com_runtime.h"
@@ -216,6 +217,12 @@ TTarvo::TTarvo()
   }
   driver_->SetReceiver(&adapter_);
   driver_->impl().Mode650 = VARIANT_TRUE;
+  try {
+    ole_ = std::make_unique<TOleControl>(*this, *this, owner_);
+  } catch (...) {
+    font_->Release();
+    throw;
+  }
   std::lock_guard<std::mutex> lock(owner_thread_->mu);
   owner_thread_->controls.push_back(this);
 }
@@ -226,6 +233,8 @@ TTarvo::~TTarvo() {
     std::lock_guard<std::mutex> lock(owner_thread_->mu);
     std::erase(owner_thread_->controls, this);
   }
+  // The in-place window goes first, with the container's site objects.
+  ole_.reset();
   // The window's destroy notification, then the driver's clean-up (ports of
   // this control closed, timers removed, readers ended). After the owner
   // thread has ended both are done already: its sink is not called from here.
@@ -302,6 +311,8 @@ HRESULT TTarvo::QueryInterface(REFIID riid, void** ppv) {
     found = static_cast<ISupportErrorInfo*>(this);
   else if (riid == IID_ITarvoWindow)
     found = static_cast<ITarvoWindow*>(this);
+  else if (ole_ != nullptr)
+    found = ole_->Interface(riid);
   *ppv = found;
   if (found == nullptr) return E_NOINTERFACE;
   AddRef();
@@ -738,6 +749,8 @@ void TTarvo::SinkChanged(TConnectionPoint& point, IUnknown* sink) {
 }
 
 IDispatch* TTarvo::AcquireEventSink() {
+  // A container that froze the events ignores them: they are dropped.
+  if (ole_ != nullptr && ole_->EventsFrozen()) return nullptr;
   // The event point keeps each sink as the interface it was queried for,
   // ITarvoEvents: a dispinterface, i.e. an IDispatch.
   return static_cast<IDispatch*>(event_point_.FirstSink());

@@ -6,7 +6,9 @@
 // single-sink point of ITarvoEvents and the multi-sink point of
 // IPropertyNotifySink, IProvideClassInfo, ISupportErrorInfo, and
 // ITarvoWindow, through which a host toolkit forwards the control window's
-// notifications.
+// notifications, and the in-place ActiveX control interfaces of its
+// TOleControl part (ole_control.h), whose window forwards its notifications
+// through ITarvoWindow as well.
 //
 // Creation (TTarvo::Create, called by the class factory): the object and its
 // connection points; the window state with the standard properties (caption
@@ -74,6 +76,8 @@ struct ITarvoWindow : IUnknown {
 };
 
 namespace tarvo::automation {
+
+class TOleControl;
 
 // The picture of Image1: a 75 by 75 pixel baseline JPEG, three components.
 std::span<const std::uint8_t> Image1Jpeg();
@@ -287,6 +291,9 @@ class TTarvo final : public ITarvo,
   VARIANT_BOOL enabled_ = VARIANT_TRUE;
 
   std::unique_ptr<events::ControlDriver> driver_;
+  // The in-place ActiveX control part: its window goes first when the
+  // control is destroyed.
+  std::unique_ptr<TOleControl> ole_;
 };
 
 }  // namespace tarvo::automation
