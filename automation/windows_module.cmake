@@ -3,9 +3,10 @@
 #
 # The type library is compiled from the committed TarvoMDrv.idl with widl
 # (Wine's IDL compiler), which imports the standard OLE library of the
-# target's width: -L names the folder of Wine's stdole2.tlb. The same run
-# writes the C/C++ header of the library (TarvoMDrv_h.h) into this build
-# folder for the test programs that bind to the control early.
+# target's width: -L names the folder of Wine's stdole2.tlb. Two more runs
+# write the C/C++ header of the library (TarvoMDrv_h.h) and the definitions
+# of its GUIDs (TarvoMDrv_i.c) into this build folder, for test programs
+# that bind to the control early.
 enable_language(RC)
 find_program(TARVO_WIDL widl REQUIRED)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
@@ -21,6 +22,7 @@ endif()
 set(TARVO_IDL ${CMAKE_CURRENT_SOURCE_DIR}/TarvoMDrv.idl)
 set(TARVO_TLB ${CMAKE_CURRENT_BINARY_DIR}/TarvoMDrv.tlb)
 set(TARVO_TLB_HEADER ${CMAKE_CURRENT_BINARY_DIR}/TarvoMDrv_h.h)
+set(TARVO_TLB_GUIDS ${CMAKE_CURRENT_BINARY_DIR}/TarvoMDrv_i.c)
 add_custom_command(
   OUTPUT ${TARVO_TLB}
   COMMAND ${TARVO_WIDL} -t ${TARVO_WIDL_TARGET} -L ${TARVO_WINE_STDOLE_DIR} -o ${TARVO_TLB} ${TARVO_IDL}
@@ -33,7 +35,13 @@ add_custom_command(
   DEPENDS ${TARVO_IDL}
   COMMENT "Writing the type library's header TarvoMDrv_h.h"
   VERBATIM)
-add_custom_target(TarvoMDrv_tlb DEPENDS ${TARVO_TLB} ${TARVO_TLB_HEADER})
+add_custom_command(
+  OUTPUT ${TARVO_TLB_GUIDS}
+  COMMAND ${TARVO_WIDL} -u ${TARVO_WIDL_TARGET} -o ${TARVO_TLB_GUIDS} ${TARVO_IDL}
+  DEPENDS ${TARVO_IDL}
+  COMMENT "Writing the type library's GUIDs TarvoMDrv_i.c"
+  VERBATIM)
+add_custom_target(TarvoMDrv_tlb DEPENDS ${TARVO_TLB} ${TARVO_TLB_HEADER} ${TARVO_TLB_GUIDS})
 
 # The resource script finds the .tlb in this build folder and the bitmap next
 # to the script.
