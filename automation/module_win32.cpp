@@ -10,10 +10,11 @@
 // Module start-up: the serial adapter's texts are prepared once, and the
 // class factory exists from the moment the module is loaded. Nothing else
 // may run under the loader lock.
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+//
+// Thread notifications stay on: the runtime's per-thread clean-up (thread
+// storage of the posix thread layer) runs from them.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
-    // The driver's threads need no per-thread notifications.
-    ::DisableThreadLibraryCalls(instance);
     tarvo::link::InitComPortTexts();
     tarvo::automation::TClassFactory::Instance();
   }
