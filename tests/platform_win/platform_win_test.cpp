@@ -10,9 +10,12 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -288,6 +291,67 @@ void SerialDeviceNamesAndOpenFailures() {
   CHECK(!IsPermissionError(ERROR_ACCESS_DENIED));
 }
 
+
+// Serial I/O against a peer on a pseudo-terminal mapped as a COM port (run.sh
+// sets it up and names the port in TARVO_TEST_COM; without it the test is
+// skipped). The peer waits for "hello", answers "ping", expects "pong" and
+// then closes its end, which the device must report as a hang-up.
+void SerialDeviceTalksToAPeerAndSeesItHangUp() {
+  const char* port = std::getenv("TARVO_TEST_COM");
+  if (port == nullptr || *port == '\0') {
+    std::printf("  (skipped: TARVO_TEST_COM not set)\n");
+    return;
+  }
+  std::mutex mu;
+  std::condition_variable cv;
+  std::int32_t notified = 0;
+  bool hung_up = false;
+  const auto wait_for = [&](const std::function<bool()>& pred) {
+    std::unique_lock lock(mu);
+    return cv.wait_for(lock, std::chrono::milliseconds(kDeadlineMs), pred);
+  };
+  SerialDevice device;
+  SerialLine line;
+  line.rate = 9600;
+  device.Open(
+      SerialDevicePath(port), line, true, true,
+      [&](std::int32_t count) {
+        std::lock_guard lock(mu);
+        notified += count;
+        cv.notify_all();
+      },
+      [&] {
+        std::lock_guard lock(mu);
+        hung_up = true;
+        cv.notify_all();
+      });
+  CHECK(device.IsOpen());
+  CHECK_EQ(device.Write("hello", SerialWriteTimeout{}), 5);
+
+  CHECK(wait_for([&] { return notified > 0; }));
+  std::string got;
+  const Millis start = SystemClock().NowMs();
+  while (got.size() < 4 && SystemClock().NowMs() - start < kDeadlineMs) {
+    got += device.Read(64);
+    if (got.size() < 4) wait_for([&] { return notified > static_cast<std::int32_t>(got.size()); });
+  }
+  CHECK_EQ(got, std::string("ping"));
+  CHECK(device.Read(64).empty());  // nothing more waiting: returns at once
+
+  CHECK_EQ(device.Write("pong", SerialWriteTimeout{}), 4);
+  CHECK(wait_for([&] { return hung_up; }));
+  CHECK(device.LineDown());
+  bool read_failed = false;
+  try {
+    device.Read(8);
+  } catch (const SerialError& e) {
+    read_failed = e.Step() == SerialStep::kRead;
+  }
+  CHECK(read_failed);
+  device.Close();
+  CHECK(!device.IsOpen());
+}
+
 }  // namespace
 
 int main() {
@@ -306,10 +370,20 @@ int main() {
       {"LogFileWritesAtOffsetsAndTruncates", LogFileWritesAtOffsetsAndTruncates},
       {"ModulePathNamesThisProgram", ModulePathNamesThisProgram},
       {"SerialDeviceNamesAndOpenFailures", SerialDeviceNamesAndOpenFailures},
+      {"SerialDeviceTalksToAPeerAndSeesItHangUp", SerialDeviceTalksToAPeerAndSeesItHangUp},
   };
   for (const auto& t : tests) {
     const int before = g_failures;
-    t.run();
+    try {
+      t.run();
+    } catch (const SerialError& e) {
+      std::printf("  FAILED: serial step %d failed with system error %d\n",
+                  static_cast<int>(e.Step()), e.OsError());
+      ++g_failures;
+    } catch (const std::exception& e) {
+      std::printf("  FAILED: exception: %s\n", e.what());
+      ++g_failures;
+    }
     std::printf("%s %s\n", g_failures == before ? "ok    " : "FAILED", t.name);
   }
   std::printf("%d check(s) failed\n", g_failures);
