@@ -133,7 +133,8 @@ struct MessageLoop::Impl final : LoopWindowTarget {
   std::map<TimerId, Timer> timers;
   TimerId next_id = 1;
   // Tasks numbered from here on wait for the next pump (no limit outside a
-  // pump of this loop).
+  // pump of this loop). Written by the owner under mu; the owner may read it
+  // without the lock.
   std::uint64_t pump_limit = std::numeric_limits<std::uint64_t>::max();
   // An exception a handler threw inside the window procedure, for the pump.
   std::exception_ptr pending_error;
@@ -225,10 +226,12 @@ struct MessageLoop::Impl final : LoopWindowTarget {
 
   // After handlers ran (even when one threw): the window gets a message for
   // tasks still queued and the system timer points at the next due timer.
+  // Inside a pump only tasks the pump may run are signalled (the others
+  // would bring the message back at once); the pump's end signals the rest.
   void Rearm() {
     {
       std::lock_guard<std::mutex> lock(mu);
-      if (!tasks.empty()) SignalLocked();
+      if (!tasks.empty() && tasks.front().seq < pump_limit) SignalLocked();
     }
     ArmTimer();
   }
@@ -377,19 +380,23 @@ void MessageLoop::ProcessPendingMessages() {
   Impl& d = *impl_;
   // Tasks posted from here on wait for the next pump; a nested pump sets its
   // own limit and gives the outer one back when it ends.
+  // (Declared first, so it runs last: after the limit is given back.)
+  struct Rearm {
+    Impl& d;
+    ~Rearm() { d.Rearm(); }
+  } rearm{d};
   struct Limit {
     Impl& d;
     std::uint64_t saved;
-    ~Limit() { d.pump_limit = saved; }
+    ~Limit() {
+      std::lock_guard<std::mutex> lock(d.mu);
+      d.pump_limit = saved;
+    }
   } limit{d, d.pump_limit};
   {
     std::lock_guard<std::mutex> lock(d.mu);
     d.pump_limit = d.next_seq;
   }
-  struct Rearm {
-    Impl& d;
-    ~Rearm() { d.Rearm(); }
-  } rearm{d};
 
   d.RethrowPending();
   MSG msg;
