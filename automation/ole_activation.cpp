@@ -276,7 +276,7 @@ HRESULT TOleControl::ActivateInPlace(IOleClientSite* active_site) {
   return S_OK;
 }
 
-HRESULT TOleControl::ActivateUI() {
+HRESULT TOleControl::ActivateUI(bool take_focus) {
   if (!window_) return OLE_E_NOT_INPLACEACTIVE;
   if (!ui_active_) {
     ui_active_ = true;
@@ -291,7 +291,7 @@ HRESULT TOleControl::ActivateUI() {
       ui_window_->SetBorderSpace(nullptr);
     }
   }
-  if (window_) window_->Focus(true);
+  if (window_ && take_focus) window_->Focus(true);
   return S_OK;
 }
 
@@ -398,7 +398,12 @@ HRESULT TOleControl::FreezeEvents(BOOL bFreeze) {
 
 // --- The window's notifications -------------------------------------------------------------
 
-void TOleControl::WindowActivated() { window_events_.FireActivate(); }
+// The user gave the in-place window the focus (clicked it, tabbed to it): the
+// control becomes UI active, as a container expects of it.
+void TOleControl::WindowActivated() {
+  if (window_ && !ui_active_) ActivateUI(false);
+  window_events_.FireActivate();
+}
 void TOleControl::WindowClicked() { window_events_.FireClick(); }
 void TOleControl::WindowDoubleClicked() { window_events_.FireDblClick(); }
 void TOleControl::WindowDeactivated() { window_events_.FireDeactivate(); }

@@ -182,7 +182,8 @@ class TOleControl final : public IOleObject,
 
   // Activation (ole_activation.cpp).
   HRESULT ActivateInPlace(IOleClientSite* active_site);
-  HRESULT ActivateUI();
+  // `take_focus`: false when the window got the focus already (a click).
+  HRESULT ActivateUI(bool take_focus = true);
   void DeactivateUI();
   void DeactivateInPlace();
   void ReleaseSiteObjects();

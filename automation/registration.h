@@ -1,6 +1,8 @@
 #pragma once
-// Self-registration of the module in the registry store (tarvo::com::registry):
-// the type library, its interfaces and the class Tarvo with its ProgID.
+// Self-registration of the module in the registry store (tarvo::com::registry;
+// the system registry on Windows): the type library, its interfaces and the
+// class Tarvo with its ProgID. On Windows the system registers the type
+// library and its interfaces (RegisterTypeLib); see registration_steps.h.
 //
 // RegisterServer writes every key and value in a fixed order and stops at the
 // first one that cannot be written: it then prints "Error creating system

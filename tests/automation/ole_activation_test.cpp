@@ -256,6 +256,11 @@ TEST_F(OleActivationTest, WindowNotificationsReachTheSinkUnlessFrozen) {
     SCOPED_TRACE(c.what);
     c.deliver(*child->events);
     EXPECT_EQ(sink.CountOf(c.event), 1u);
+    if (c.event == kOnActivate) {
+      // The user's focus makes the in-place control UI active.
+      EXPECT_EQ(site_.calls.back(), "OnUIActivate");
+      EXPECT_NE(site_.frame.active, nullptr);
+    }
   }
 
   // A typed character goes through OnKeyPress; the handler may change it.
