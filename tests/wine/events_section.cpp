@@ -17,6 +17,11 @@ namespace tarvo::wine {
 using namespace std::chrono_literals;
 
 void RunEvents(Report& report) {
+  // The sinks outlive the control: releasing it raises OnDestroy on a
+  // connected sink.
+  Ptr<ITypeInfo> events_info(RegisteredTypeInfo(DIID_ITarvoEvents));
+  EventSink sink(events_info.get());
+  EventSink other(events_info.get());
   Ptr<ITarvo> tarvo;
   HRESULT hr = CoCreateInstance(CLSID_Tarvo, nullptr, CLSCTX_INPROC_SERVER, IID_ITarvo, tarvo.void_out());
   if (!report.Check(hr == S_OK && tarvo, "events: CoCreateInstance", Hex(hr))) return;
@@ -33,10 +38,7 @@ void RunEvents(Report& report) {
   if (events_point) events_point->GetConnectionInterface(&iid);
   report.Check(hr == S_OK && IsEqualIID(iid, DIID_ITarvoEvents), "events: ITarvoEvents connection point", Hex(hr));
 
-  Ptr<ITypeInfo> events_info(RegisteredTypeInfo(DIID_ITarvoEvents));
   report.Check(static_cast<bool>(events_info), "events: ITarvoEvents in the registered type library");
-  EventSink sink(events_info.get());
-  EventSink other(events_info.get());
 
   DWORD cookie = Advise(tarvo.get(), &sink, &hr);
   report.Check(cookie != 0, "events: Advise", Hex(hr));

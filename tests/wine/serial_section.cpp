@@ -36,14 +36,16 @@ std::string Args(const Event* e) {
 void RunSerial(Report& report, int port, bool mode650) {
   const std::string tag = std::string("serial ") + (mode650 ? "Mode650" : "841") + " COM" + std::to_string(port) + ": ";
   const BYTE port_num = static_cast<BYTE>(port);
+  // The sink outlives the control: releasing the control raises OnDestroy
+  // on it, also when a section ends early.
+  Ptr<ITypeInfo> events_info(RegisteredTypeInfo(DIID_ITarvoEvents));
+  EventSink sink(events_info.get());
   Ptr<ITarvo> tarvo;
   HRESULT hr = CoCreateInstance(CLSID_Tarvo, nullptr, CLSCTX_INPROC_SERVER, IID_ITarvo, tarvo.void_out());
   if (!report.Check(hr == S_OK && tarvo, tag + "CoCreateInstance", Hex(hr))) return;
   hr = tarvo->put_Mode650(mode650 ? VARIANT_TRUE : VARIANT_FALSE);
   report.Check(hr == S_OK, tag + "Mode650 set", Hex(hr));
 
-  Ptr<ITypeInfo> events_info(RegisteredTypeInfo(DIID_ITarvoEvents));
-  EventSink sink(events_info.get());
   // The register waits for the host's answers to its inquiries: give them
   // from inside the event, as a point-of-sale program does.
   int answers = 0;
