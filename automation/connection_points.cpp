@@ -23,7 +23,7 @@ TConnectionPoint::~TConnectionPoint() {
   }
 }
 
-HRESULT TConnectionPoint::QueryInterface(REFIID riid, void** ppv) {
+HRESULT STDMETHODCALLTYPE TConnectionPoint::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   if (riid == IID_IUnknown || riid == IID_IConnectionPoint) {
     *ppv = static_cast<IConnectionPoint*>(this);
@@ -34,17 +34,18 @@ HRESULT TConnectionPoint::QueryInterface(REFIID riid, void** ppv) {
   return E_NOINTERFACE;
 }
 
-ULONG TConnectionPoint::AddRef() { return container_.AddRef(); }
-ULONG TConnectionPoint::Release() { return container_.Release(); }
+ULONG STDMETHODCALLTYPE TConnectionPoint::AddRef() { return container_.AddRef(); }
+ULONG STDMETHODCALLTYPE TConnectionPoint::Release() { return container_.Release(); }
 
-HRESULT TConnectionPoint::GetConnectionInterface(IID* pIID) {
+HRESULT STDMETHODCALLTYPE TConnectionPoint::GetConnectionInterface(IID* pIID) {
   if (!OnOwnerThread()) return RPC_E_WRONG_THREAD;
   if (pIID == nullptr) return E_POINTER;
   *pIID = iid_;
   return S_OK;
 }
 
-HRESULT TConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** ppCPC) {
+HRESULT STDMETHODCALLTYPE
+TConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** ppCPC) {
   if (!OnOwnerThread()) return RPC_E_WRONG_THREAD;
   if (ppCPC == nullptr) return E_POINTER;
   container_.AddRef();
@@ -52,7 +53,7 @@ HRESULT TConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer*
   return S_OK;
 }
 
-HRESULT TConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie) {
+HRESULT STDMETHODCALLTYPE TConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie) {
   if (!OnOwnerThread()) return RPC_E_WRONG_THREAD;
   if (pdwCookie == nullptr) return E_POINTER;
   *pdwCookie = 0;
@@ -76,7 +77,7 @@ HRESULT TConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie) {
   return S_OK;
 }
 
-HRESULT TConnectionPoint::Unadvise(DWORD dwCookie) {
+HRESULT STDMETHODCALLTYPE TConnectionPoint::Unadvise(DWORD dwCookie) {
   if (!OnOwnerThread()) return RPC_E_WRONG_THREAD;
   if (dwCookie == 0 || dwCookie > slots_.size() || slots_[dwCookie - 1] == nullptr)
     return CONNECT_E_NOCONNECTION;
@@ -87,7 +88,7 @@ HRESULT TConnectionPoint::Unadvise(DWORD dwCookie) {
   return S_OK;
 }
 
-HRESULT TConnectionPoint::EnumConnections(IEnumConnections** ppEnum) {
+HRESULT STDMETHODCALLTYPE TConnectionPoint::EnumConnections(IEnumConnections** ppEnum) {
   if (!OnOwnerThread()) return RPC_E_WRONG_THREAD;
   if (ppEnum == nullptr) return E_POINTER;
   std::vector<CONNECTDATA> connections;
@@ -168,7 +169,7 @@ class TEnumerator final : public Interface {
   }
   ~TEnumerator() { ObjectDestroyed(); }
 
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (ppv == nullptr) return E_POINTER;
     if (riid == IID_IUnknown || riid == kIid) {
       *ppv = static_cast<Interface*>(this);
@@ -178,14 +179,16 @@ class TEnumerator final : public Interface {
     *ppv = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG AddRef() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
-  ULONG Release() override {
+  ULONG STDMETHODCALLTYPE AddRef() override {
+    return refs_.fetch_add(1, std::memory_order_relaxed) + 1;
+  }
+  ULONG STDMETHODCALLTYPE Release() override {
     const ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
     if (left == 0) delete this;
     return left;
   }
 
-  HRESULT Next(ULONG count, Item* out, ULONG* fetched) override {
+  HRESULT STDMETHODCALLTYPE Next(ULONG count, Item* out, ULONG* fetched) override {
     if (out == nullptr || (fetched == nullptr && count != 1)) return E_POINTER;
     const auto& items = list_->items();
     ULONG got = 0;
@@ -197,17 +200,17 @@ class TEnumerator final : public Interface {
     if (fetched != nullptr) *fetched = got;
     return got == count ? S_OK : S_FALSE;
   }
-  HRESULT Skip(ULONG count) override {
+  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
     const std::size_t size = list_->items().size();
     const bool enough = size - position_ >= count;
     position_ = enough ? position_ + count : size;
     return enough ? S_OK : S_FALSE;
   }
-  HRESULT Reset() override {
+  HRESULT STDMETHODCALLTYPE Reset() override {
     position_ = 0;
     return S_OK;
   }
-  HRESULT Clone(Interface** ppEnum) override {
+  HRESULT STDMETHODCALLTYPE Clone(Interface** ppEnum) override {
     if (ppEnum == nullptr) return E_POINTER;
     *ppEnum = new (std::nothrow) TEnumerator(list_, position_);
     return *ppEnum != nullptr ? S_OK : E_OUTOFMEMORY;

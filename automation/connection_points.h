@@ -49,15 +49,15 @@ class TConnectionPoint final : public IConnectionPoint {
   TConnectionPoint& operator=(const TConnectionPoint&) = delete;
 
   // IUnknown
-  HRESULT QueryInterface(REFIID riid, void** ppv) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
   // IConnectionPoint
-  HRESULT GetConnectionInterface(IID* pIID) override;
-  HRESULT GetConnectionPointContainer(IConnectionPointContainer** ppCPC) override;
-  HRESULT Advise(IUnknown* pUnkSink, DWORD* pdwCookie) override;
-  HRESULT Unadvise(DWORD dwCookie) override;
-  HRESULT EnumConnections(IEnumConnections** ppEnum) override;
+  HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* pIID) override;
+  HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** ppCPC) override;
+  HRESULT STDMETHODCALLTYPE Advise(IUnknown* pUnkSink, DWORD* pdwCookie) override;
+  HRESULT STDMETHODCALLTYPE Unadvise(DWORD dwCookie) override;
+  HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** ppEnum) override;
 
   const IID& iid() const { return iid_; }
   // The connected sinks (each as the interface the point was queried for),

@@ -101,7 +101,7 @@ struct Binder<A, false> {
 };
 
 template <class... A, std::size_t... I>
-HRESULT CallIndexed(ITarvo* self, HRESULT (ITarvo::*fn)(A...), ArgSlot* slots,
+HRESULT CallIndexed(ITarvo* self, HRESULT (STDMETHODCALLTYPE ITarvo::*fn)(A...), ArgSlot* slots,
                     std::index_sequence<I...>) {
   std::tuple<Binder<A>...> args(slots[I]...);
   const HRESULT hr = (self->*fn)(std::get<I>(args).get()...);
@@ -110,7 +110,7 @@ HRESULT CallIndexed(ITarvo* self, HRESULT (ITarvo::*fn)(A...), ArgSlot* slots,
 }
 
 template <class... A>
-HRESULT CallWith(ITarvo* self, HRESULT (ITarvo::*fn)(A...), ArgSlot* slots) {
+HRESULT CallWith(ITarvo* self, HRESULT (STDMETHODCALLTYPE ITarvo::*fn)(A...), ArgSlot* slots) {
   return CallIndexed(self, fn, slots, std::index_sequence_for<A...>{});
 }
 

@@ -46,7 +46,7 @@ bool BuildArg(const tlb::ParamDef& param, const TEventAdapter::Arg& arg, VARIANT
   if (vt == VT_BSTR) {
     if (arg.text == nullptr) return false;
     const std::u16string wide = platform::FromAnsi(*arg.text);
-    out.bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+    out.bstrVal = SysAllocStringLen(com::Ole(wide.data()), static_cast<UINT>(wide.size()));
     if (out.bstrVal == nullptr) return false;
     out.vt = VT_BSTR;
     return true;

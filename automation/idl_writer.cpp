@@ -40,17 +40,23 @@ std::string ParamList(const FuncDef& f) {
   return text;
 }
 
-void Attributes(std::string& out, const TypeInfoDef& t, std::initializer_list<std::string_view> extra) {
-  out += "  [\n    uuid(" + GuidText(t.guid) + "),\n    version(1.0)";
+// A dispinterface takes no version attribute (the IDL compilers refuse it);
+// every other entry is version 1.0.
+void Attributes(std::string& out, const TypeInfoDef& t,
+                std::initializer_list<std::string_view> extra, bool versioned = true) {
+  out += "  [\n    uuid(" + GuidText(t.guid) + ")";
+  if (versioned) out += ",\n    version(1.0)";
   if (!t.help.empty()) out += ",\n    helpstring(\"" + std::string(t.help) + "\")";
   for (std::string_view e : extra) out += ",\n    " + std::string(e);
   out += "\n  ]\n";
 }
 
 void Enumeration(std::string& out, const TypeInfoDef& t) {
+  // A tagged enumeration: the tag gives the type information its name in
+  // every IDL compiler.
   out += "  typedef\n";
   Attributes(out, t, {});
-  out += "  enum\n  {\n";
+  out += "  enum " + std::string(t.name) + "\n  {\n";
   for (std::size_t i = 0; i < t.values.size(); ++i) {
     out += "    " + std::string(t.values[i].name) + " = " + std::to_string(t.values[i].value);
     out += i + 1 < t.values.size() ? ",\n" : "\n";
@@ -75,7 +81,7 @@ void DualInterface(std::string& out, const TypeInfoDef& t) {
 }
 
 void DispInterface(std::string& out, const TypeInfoDef& t) {
-  Attributes(out, t, {});
+  Attributes(out, t, {}, false);
   out += "  dispinterface " + std::string(t.name) + "\n  {\n    properties:\n    methods:\n";
   for (const FuncDef& f : t.funcs) {
     out += "    [id(" + Hex8(static_cast<std::uint32_t>(f.dispid)) + ")]\n";
@@ -97,9 +103,9 @@ void CoClass(std::string& out, const TypeInfoDef& t) {
 
 std::string GuidText(const GUID& g) {
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", g.Data1,
-                g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
-                g.Data4[5], g.Data4[6], g.Data4[7]);
+  std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
+                g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
   return buf;
 }
 
@@ -109,10 +115,13 @@ std::string WriteIdl() {
   std::string out;
   out += "// " + std::string(lib.name) + ".idl: type library of the Tarvo control.\n";
   out += "// Written by the driver's IDL writer from automation/tarvo_tlb.def; do not edit.\n\n";
+  // The standard definitions (IDispatch, IFontDisp, OLE_COLOR ...) for the
+  // IDL compiler; the library itself refers to them through stdole2.tlb.
+  out += "import \"oaidl.idl\";\nimport \"ocidl.idl\";\n\n";
   out += "[\n  uuid(" + GuidText(lib.guid) + "),\n";
   out += "  version(" + std::to_string(lib.major) + "." + std::to_string(lib.minor) + "),\n";
   char lcid[16];
-  std::snprintf(lcid, sizeof lcid, "0x%04X", lib.lcid);
+  std::snprintf(lcid, sizeof lcid, "0x%04X", static_cast<unsigned>(lib.lcid));
   out += "  lcid(" + std::string(lcid) + "),\n";
   out += "  helpstring(\"" + std::string(lib.help) + "\")";
   if (lib.libFlags & LIBFLAG_FCONTROL) out += ",\n  control";

@@ -1,7 +1,8 @@
 #pragma once
-// The type library as IDL text, for building TarvoMDrv.tlb with MIDL on
-// Windows. Written from the same definition as everything else; the result
-// is kept in the repository as automation/TarvoMDrv.idl.
+// The type library as IDL text, for building TarvoMDrv.tlb with an IDL
+// compiler (MIDL, or widl in the MinGW build of the Windows control).
+// Written from the same definition as everything else; the result is kept
+// in the repository as automation/TarvoMDrv.idl.
 #include <string>
 
 #include "platform/com/com_abi.h"

@@ -1,12 +1,9 @@
 #include "automation/module_state.h"
 
-#include <dlfcn.h>
-#include <limits.h>
-#include <stdlib.h>
-
 #include <atomic>
 
 #include "platform/com/com_runtime.h"
+#include "platform/module_path.h"
 
 namespace tarvo::automation {
 namespace {
@@ -24,27 +21,9 @@ std::int32_t LiveObjects() { return g_objects.load(std::memory_order_acquire); }
 std::int32_t ServerLocks() { return g_locks.load(std::memory_order_acquire); }
 bool CanUnloadNow() { return LiveObjects() == 0 && ServerLocks() == 0; }
 
-std::string ModulePath() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&ModulePath), &info) == 0 || info.dli_fname == nullptr)
-    return {};
-  std::string path = info.dli_fname;
-  if (!path.empty() && path.front() != '/') {
-    // Loaded by a relative name: the loader resolved it against the working
-    // directory of that moment; realpath gives the same file absolutely.
-    char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) != nullptr) path = resolved;
-  }
-  return path;
-}
+std::string ModulePath() { return platform::ModulePath(); }
 
-std::string ModuleDirectory() {
-  const std::string path = ModulePath();
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return {};
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
+std::string ModuleDirectory() { return platform::ModuleDirectory(); }
 
 platform::MessageLoop& ThreadLoop() { return com::ThreadMessageLoop(); }
 

@@ -47,8 +47,8 @@ std::int32_t ServerLocks();
 bool CanUnloadNow();
 
 // The absolute path of the file that holds this code (the loadable module
-// when the code is built into it), found with dladdr, and its directory
-// (without a trailing "/"). Empty when the system cannot tell.
+// when the code is built into it; see platform/module_path.h), and its
+// directory (without a trailing separator). Empty when the system cannot tell.
 std::string ModulePath();
 std::string ModuleDirectory();
 

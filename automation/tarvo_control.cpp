@@ -20,9 +20,7 @@ namespace {
 
 constexpr VARIANT_BOOL AsVariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
 
-std::u16string_view Text(BSTR bstr) {
-  return bstr == nullptr ? std::u16string_view() : std::u16string_view(bstr, SysStringLen(bstr));
-}
+std::u16string_view Text(BSTR bstr) { return com::U16View(bstr, SysStringLen(bstr)); }
 
 // Replaces the text of an in/out BSTR when it changed (the old string is the
 // caller's and is freed first).
@@ -44,8 +42,8 @@ void PublishErrorInfo(const std::u16string& description) {
   std::u16string source = kErrorSource;
   std::u16string text = description;
   create->SetGUID(IID_ITarvo);
-  create->SetSource(source.data());
-  create->SetDescription(text.data());
+  create->SetSource(com::Ole(source.data()));
+  create->SetDescription(com::Ole(text.data()));
   create->SetHelpContext(0);
   IErrorInfo* info = nullptr;
   if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info))) &&
@@ -197,7 +195,7 @@ TTarvo::TTarvo()
   std::u16string font_name = kInitialFontName;
   FONTDESC desc{};
   desc.cbSizeofstruct = sizeof(FONTDESC);
-  desc.lpstrName = font_name.data();
+  desc.lpstrName = com::Ole(font_name.data());
   desc.cySize.int64 = static_cast<LONGLONG>(
       (-kInitialFontHeight * 72 + kInitialPixelsPerInch / 2) / kInitialPixelsPerInch) * 10000;
   desc.sWeight = 400;
@@ -245,9 +243,11 @@ void TTarvo::StopForEndOfThread() {
   driver_.reset();
 }
 
-ULONG TTarvo::AddRef() { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
+ULONG STDMETHODCALLTYPE TTarvo::AddRef() {
+  return refs_.fetch_add(1, std::memory_order_relaxed) + 1;
+}
 
-ULONG TTarvo::Release() {
+ULONG STDMETHODCALLTYPE TTarvo::Release() {
   const ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
   if (left != 0) return left;
   if (!OnOwnerThread()) {
@@ -289,7 +289,7 @@ void TTarvo::LeaveEvent() {
   }
 }
 
-HRESULT TTarvo::QueryInterface(REFIID riid, void** ppv) {
+HRESULT STDMETHODCALLTYPE TTarvo::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   void* found = nullptr;
   if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_ITarvo)
@@ -342,18 +342,18 @@ HRESULT TTarvo::Method(LONG* Value, Body&& body) {
   return Member([&]() -> HRESULT {
     if (Value == nullptr) return E_POINTER;
     *Value = 0;
-    body(*Value);  // the outcome travels in Value
+    body(com::Int32(*Value));  // the outcome travels in Value
     return S_OK;
   });
 }
 
 // --- IDispatch -----------------------------------------------------------------------
 
-HRESULT TTarvo::GetTypeInfoCount(UINT* pctinfo) {
+HRESULT STDMETHODCALLTYPE TTarvo::GetTypeInfoCount(UINT* pctinfo) {
   return Guarded([&]() -> HRESULT { return Get<UINT>(1, pctinfo); });
 }
 
-HRESULT TTarvo::GetTypeInfo(UINT iTInfo, LCID, ITypeInfo** ppTInfo) {
+HRESULT STDMETHODCALLTYPE TTarvo::GetTypeInfo(UINT iTInfo, LCID, ITypeInfo** ppTInfo) {
   return Guarded([&]() -> HRESULT {
     if (ppTInfo == nullptr) return E_POINTER;
     *ppTInfo = nullptr;
@@ -362,15 +362,15 @@ HRESULT TTarvo::GetTypeInfo(UINT iTInfo, LCID, ITypeInfo** ppTInfo) {
   });
 }
 
-HRESULT TTarvo::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                              DISPID* rgDispId) {
+HRESULT STDMETHODCALLTYPE TTarvo::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
+                                                LCID lcid, DISPID* rgDispId) {
   return Guarded(
       [&]() -> HRESULT { return GetIDsOfNamesITarvo(riid, rgszNames, cNames, lcid, rgDispId); });
 }
 
-HRESULT TTarvo::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
-                       DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                       UINT* puArgErr) {
+HRESULT STDMETHODCALLTYPE TTarvo::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
+                                         DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                                         EXCEPINFO* pExcepInfo, UINT* puArgErr) {
   return Guarded([&]() -> HRESULT {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     return InvokeITarvo(this, dispIdMember, wFlags, pDispParams, pVarResult, pExcepInfo,
@@ -401,11 +401,11 @@ TARVO_BOOL_PROPERTY(DoubleBuffered, double_buffered_)
 TARVO_BOOL_PROPERTY(Enabled, enabled_)
 #undef TARVO_BOOL_PROPERTY
 
-HRESULT TTarvo::get_AxBorderStyle(TxActiveFormBorderStyle* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::get_AxBorderStyle(TxActiveFormBorderStyle* Value) {
   return Member([&]() -> HRESULT { return Get(border_style_, Value); });
 }
 
-HRESULT TTarvo::put_AxBorderStyle(TxActiveFormBorderStyle Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::put_AxBorderStyle(TxActiveFormBorderStyle Value) {
   return Member([&]() -> HRESULT {
     if (Value < afbNone || Value > afbRaised)
       throw Refusal(E_INVALIDARG, "AxBorderStyle must be afbNone, afbSingle, afbSunken or afbRaised "
@@ -415,7 +415,7 @@ HRESULT TTarvo::put_AxBorderStyle(TxActiveFormBorderStyle Value) {
   });
 }
 
-HRESULT TTarvo::get_Caption(BSTR* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::get_Caption(BSTR* Value) {
   return Member([&]() -> HRESULT {
     if (Value == nullptr) return E_POINTER;
     *Value = com::AllocBstr(platform::FromAnsi(caption_));
@@ -423,25 +423,25 @@ HRESULT TTarvo::get_Caption(BSTR* Value) {
   });
 }
 
-HRESULT TTarvo::put_Caption(BSTR Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::put_Caption(BSTR Value) {
   return Member([&]() -> HRESULT {
     caption_ = platform::ToAnsi(Text(Value));
     return S_OK;
   });
 }
 
-HRESULT TTarvo::get_Color(OLE_COLOR* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::get_Color(OLE_COLOR* Value) {
   return Member([&]() -> HRESULT { return Get(color_, Value); });
 }
 
-HRESULT TTarvo::put_Color(OLE_COLOR Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::put_Color(OLE_COLOR Value) {
   return Member([&]() -> HRESULT {
     color_ = Value;
     return S_OK;
   });
 }
 
-HRESULT TTarvo::get_Font(IFontDisp** Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::get_Font(IFontDisp** Value) {
   return Member([&]() -> HRESULT {
     if (Value == nullptr) return E_POINTER;
     font_->AddRef();
@@ -450,11 +450,11 @@ HRESULT TTarvo::get_Font(IFontDisp** Value) {
   });
 }
 
-HRESULT TTarvo::put_Font(IFontDisp* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::put_Font(IFontDisp* Value) {
   return Member([&]() -> HRESULT { return TakeOverFont(Value); });
 }
 
-HRESULT TTarvo::putref_Font(IFontDisp** Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::putref_Font(IFontDisp** Value) {
   return Member([&]() -> HRESULT {
     if (Value == nullptr) return E_POINTER;
     return TakeOverFont(*Value);
@@ -490,22 +490,22 @@ HRESULT TTarvo::TakeOverFont(IDispatch* source) {
   return S_OK;
 }
 
-HRESULT TTarvo::get_PixelsPerInch(LONG* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::get_PixelsPerInch(LONG* Value) {
   return Member([&]() -> HRESULT { return Get(pixels_per_inch_, Value); });
 }
 
-HRESULT TTarvo::put_PixelsPerInch(LONG Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::put_PixelsPerInch(LONG Value) {
   return Member([&]() -> HRESULT {
     pixels_per_inch_ = Value;
     return S_OK;
   });
 }
 
-HRESULT TTarvo::get_PrintScale(TxPrintScale* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::get_PrintScale(TxPrintScale* Value) {
   return Member([&]() -> HRESULT { return Get(print_scale_, Value); });
 }
 
-HRESULT TTarvo::put_PrintScale(TxPrintScale Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::put_PrintScale(TxPrintScale Value) {
   return Member([&]() -> HRESULT {
     if (Value < poNone || Value > poPrintToFit)
       throw Refusal(E_INVALIDARG, "PrintScale must be poNone, poProportional or poPrintToFit "
@@ -515,11 +515,11 @@ HRESULT TTarvo::put_PrintScale(TxPrintScale Value) {
   });
 }
 
-HRESULT TTarvo::get_Active(VARIANT_BOOL* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::get_Active(VARIANT_BOOL* Value) {
   return Member([&]() -> HRESULT { return Get(active_, Value); });
 }
 
-HRESULT TTarvo::get_HelpFile(BSTR* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::get_HelpFile(BSTR* Value) {
   return Member([&]() -> HRESULT {
     if (Value == nullptr) return E_POINTER;
     *Value = com::AllocBstr(help_file_);
@@ -527,37 +527,38 @@ HRESULT TTarvo::get_HelpFile(BSTR* Value) {
   });
 }
 
-HRESULT TTarvo::put_HelpFile(BSTR Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::put_HelpFile(BSTR Value) {
   return Member([&]() -> HRESULT {
     help_file_ = Text(Value);
     return S_OK;
   });
 }
 
-HRESULT TTarvo::get_SnapBuffer(LONG* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::get_SnapBuffer(LONG* Value) {
   return Member([&]() -> HRESULT { return Get(snap_buffer_, Value); });
 }
 
-HRESULT TTarvo::put_SnapBuffer(LONG Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::put_SnapBuffer(LONG Value) {
   return Member([&]() -> HRESULT {
     snap_buffer_ = Value;
     return S_OK;
   });
 }
 
-HRESULT TTarvo::get_AlignDisabled(VARIANT_BOOL* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::get_AlignDisabled(VARIANT_BOOL* Value) {
   return Member([&]() -> HRESULT { return Get<VARIANT_BOOL>(VARIANT_FALSE, Value); });
 }
 
-HRESULT TTarvo::get_VisibleDockClientCount(LONG* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::get_VisibleDockClientCount(LONG* Value) {
   return Member([&]() -> HRESULT { return Get<LONG>(0, Value); });
 }
 
 // --- Driver methods ------------------------------------------------------------------------
 
-HRESULT TTarvo::SendPlu(BYTE port_num, BSTR plu_code, BSTR desc, BYTE group1, BYTE group2,
-                        BYTE group3, BSTR status, BSTR vtsz, BSTR link, LONG price1, LONG price2,
-                        LONG price3, LONG* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::SendPlu(BYTE port_num, BSTR plu_code, BSTR desc, BYTE group1,
+                                          BYTE group2, BYTE group3, BSTR status, BSTR vtsz,
+                                          BSTR link, LONG price1, LONG price2, LONG price3,
+                                          LONG* Value) {
   return Method(Value, [&](std::int32_t& value) {
     driver_->commands().SendPlu(port_num, Text(plu_code), Text(desc), group1, group2, group3,
                                 Text(status), Text(vtsz), Text(link), price1, price2, price3,
@@ -565,28 +566,30 @@ HRESULT TTarvo::SendPlu(BYTE port_num, BSTR plu_code, BSTR desc, BYTE group1, BY
   });
 }
 
-HRESULT TTarvo::SendCust(BYTE port_num, BSTR cust_id, BSTR cust_desc, LONG* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::SendCust(BYTE port_num, BSTR cust_id, BSTR cust_desc,
+                                           LONG* Value) {
   return Method(Value, [&](std::int32_t& value) {
     driver_->commands().SendCust(port_num, Text(cust_id), Text(cust_desc), value);
   });
 }
 
-HRESULT TTarvo::Init(BYTE port_num, LONG baudrate, LONG log_size, BSTR sn_path, LONG* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::Init(BYTE port_num, LONG baudrate, LONG log_size, BSTR sn_path,
+                                       LONG* Value) {
   return Method(Value, [&](std::int32_t& value) {
     value = driver_->impl().Init(port_num, baudrate, log_size, platform::ToAnsi(Text(sn_path)),
                                  platform::Utf16ToUtf8(Text(sn_path)));
   });
 }
 
-HRESULT TTarvo::PortClose(BYTE port_num) {
+HRESULT STDMETHODCALLTYPE TTarvo::PortClose(BYTE port_num) {
   return Member([&]() -> HRESULT {
     driver_->impl().PortClose(port_num);
     return S_OK;
   });
 }
 
-HRESULT TTarvo::PortOpen(BYTE port_num, LONG baudrate, LONG log_size, BSTR sn_path,
-                         LONG* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::PortOpen(BYTE port_num, LONG baudrate, LONG log_size,
+                                           BSTR sn_path, LONG* Value) {
   return Method(Value, [&](std::int32_t& value) {
     value = driver_->impl().PortOpen(port_num, baudrate, log_size,
                                      platform::ToAnsi(Text(sn_path)),
@@ -594,23 +597,23 @@ HRESULT TTarvo::PortOpen(BYTE port_num, LONG baudrate, LONG log_size, BSTR sn_pa
   });
 }
 
-HRESULT TTarvo::CurrencyUpload(BYTE port_num, BSTR cur_id, BSTR desc, BSTR rate, BSTR nod,
-                               LONG* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::CurrencyUpload(BYTE port_num, BSTR cur_id, BSTR desc, BSTR rate,
+                                                 BSTR nod, LONG* Value) {
   return Method(Value, [&](std::int32_t& value) {
     driver_->commands().CurrencyUpload(port_num, Text(cur_id), Text(desc), Text(rate), Text(nod),
                                        value);
   });
 }
 
-HRESULT TTarvo::ClerkUpload(BYTE port_num, BSTR clerk_id, BSTR desc, BSTR secret_code,
-                            BSTR status, LONG* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::ClerkUpload(BYTE port_num, BSTR clerk_id, BSTR desc,
+                                              BSTR secret_code, BSTR status, LONG* Value) {
   return Method(Value, [&](std::int32_t& value) {
     driver_->commands().ClerkUpload(port_num, Text(clerk_id), Text(desc), Text(secret_code),
                                     Text(status), value);
   });
 }
 
-HRESULT TTarvo::GetStatus(BYTE port_num, VARIANT_BOOL* day_open, LONG* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::GetStatus(BYTE port_num, VARIANT_BOOL* day_open, LONG* Value) {
   if (!OnOwnerThread()) return RPC_E_WRONG_THREAD;
   if (day_open == nullptr) return E_POINTER;
   return Method(Value, [&](std::int32_t& value) {
@@ -626,29 +629,32 @@ HRESULT TTarvo::GetStatus(BYTE port_num, VARIANT_BOOL* day_open, LONG* Value) {
   });
 }
 
-HRESULT TTarvo::SetClerkOptions(BYTE port_num, VARIANT_BOOL entry_code, BYTE default_clerk,
-                                VARIANT_BOOL stay_down, LONG* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::SetClerkOptions(BYTE port_num, VARIANT_BOOL entry_code,
+                                                  BYTE default_clerk, VARIANT_BOOL stay_down,
+                                                  LONG* Value) {
   return Method(Value, [&](std::int32_t& value) {
     driver_->commands().SetClerkOptions(port_num, entry_code != 0, default_clerk,
                                         stay_down != 0, value);
   });
 }
 
-HRESULT TTarvo::OperationEnabled(BYTE port_num, VARIANT_BOOL en, BSTR disp_msg, LONG* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::OperationEnabled(BYTE port_num, VARIANT_BOOL en, BSTR disp_msg,
+                                                   LONG* Value) {
   return Method(Value, [&](std::int32_t& value) {
     driver_->commands().OperationEnabled(port_num, en != 0, Text(disp_msg), value);
   });
 }
 
-HRESULT TTarvo::SendClerk(BYTE port_num, BSTR desc, BSTR status, LONG* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::SendClerk(BYTE port_num, BSTR desc, BSTR status, LONG* Value) {
   return Method(Value, [&](std::int32_t& value) {
     driver_->commands().SendClerk(port_num, Text(desc), Text(status), value);
   });
 }
 
-HRESULT TTarvo::EcrCheck(BYTE port_num, LONG* receipt_num, LONG* receipt_amount,
-                         LONG* cancel_num, BSTR* clerk_code, BYTE* key_pos, BYTE* ecr_status,
-                         BSTR* ap_num, LONG* opened_day, VARIANT_BOOL* demo_mode, LONG* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::EcrCheck(BYTE port_num, LONG* receipt_num, LONG* receipt_amount,
+                                           LONG* cancel_num, BSTR* clerk_code, BYTE* key_pos,
+                                           BYTE* ecr_status, BSTR* ap_num, LONG* opened_day,
+                                           VARIANT_BOOL* demo_mode, LONG* Value) {
   if (!OnOwnerThread()) return RPC_E_WRONG_THREAD;
   if (receipt_num == nullptr || receipt_amount == nullptr || cancel_num == nullptr ||
       clerk_code == nullptr || key_pos == nullptr || ecr_status == nullptr || ap_num == nullptr ||
@@ -690,16 +696,16 @@ HRESULT TTarvo::EcrCheck(BYTE port_num, LONG* receipt_num, LONG* receipt_amount,
   });
 }
 
-HRESULT TTarvo::SendClear(BYTE port_num, LONG* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::SendClear(BYTE port_num, LONG* Value) {
   return Method(Value,
                 [&](std::int32_t& value) { driver_->commands().SendClear(port_num, value); });
 }
 
-HRESULT TTarvo::get_Mode650(VARIANT_BOOL* Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::get_Mode650(VARIANT_BOOL* Value) {
   return Member([&]() -> HRESULT { return Get(driver_->impl().Mode650, Value); });
 }
 
-HRESULT TTarvo::put_Mode650(VARIANT_BOOL Value) {
+HRESULT STDMETHODCALLTYPE TTarvo::put_Mode650(VARIANT_BOOL Value) {
   return Member([&]() -> HRESULT {
     driver_->impl().Mode650 = Value;  // stored as given; non-zero counts as true
     return S_OK;
@@ -708,13 +714,13 @@ HRESULT TTarvo::put_Mode650(VARIANT_BOOL Value) {
 
 // --- Connection points -----------------------------------------------------------------------
 
-HRESULT TTarvo::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
+HRESULT STDMETHODCALLTYPE TTarvo::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
   return Guarded([&]() -> HRESULT {
     return CreateConnectionPointEnumerator({&event_point_, &notify_point_}, ppEnum);
   });
 }
 
-HRESULT TTarvo::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
+HRESULT STDMETHODCALLTYPE TTarvo::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
   return Guarded([&]() -> HRESULT {
     if (ppCP == nullptr) return E_POINTER;
     *ppCP = nullptr;
@@ -745,43 +751,43 @@ IDispatch* TTarvo::AcquireEventSink() {
 
 // --- Class information and error information --------------------------------------------
 
-HRESULT TTarvo::GetClassInfo(ITypeInfo** ppTI) {
+HRESULT STDMETHODCALLTYPE TTarvo::GetClassInfo(ITypeInfo** ppTI) {
   if (ppTI == nullptr) return E_POINTER;
   *ppTI = nullptr;
   return GetTarvoTypeInfo(CLSID_Tarvo, ppTI);
 }
 
-HRESULT TTarvo::InterfaceSupportsErrorInfo(REFIID riid) {
+HRESULT STDMETHODCALLTYPE TTarvo::InterfaceSupportsErrorInfo(REFIID riid) {
   return riid == IID_ITarvo ? S_OK : S_FALSE;
 }
 
 // --- Window notifications ----------------------------------------------------------------------
 
-void TTarvo::FireActivate() {
+void STDMETHODCALLTYPE TTarvo::FireActivate() {
   if (!OnOwnerThread()) return;
   active_ = VARIANT_TRUE;
   adapter_.Raise("OnActivate");
 }
 
-void TTarvo::FireClick() {
+void STDMETHODCALLTYPE TTarvo::FireClick() {
   if (OnOwnerThread()) adapter_.Raise("OnClick");
 }
 
-void TTarvo::FireDblClick() {
+void STDMETHODCALLTYPE TTarvo::FireDblClick() {
   if (OnOwnerThread()) adapter_.Raise("OnDblClick");
 }
 
-void TTarvo::FireDeactivate() {
+void STDMETHODCALLTYPE TTarvo::FireDeactivate() {
   if (!OnOwnerThread()) return;
   active_ = VARIANT_FALSE;
   adapter_.Raise("OnDeactivate");
 }
 
-void TTarvo::FirePaint() {
+void STDMETHODCALLTYPE TTarvo::FirePaint() {
   if (OnOwnerThread()) adapter_.Raise("OnPaint");
 }
 
-std::int16_t TTarvo::FireKeyPress(std::int16_t key) {
+std::int16_t STDMETHODCALLTYPE TTarvo::FireKeyPress(std::int16_t key) {
   if (OnOwnerThread()) key = adapter_.RaiseKeyPress(key);
   return static_cast<std::int16_t>(key & 0xFF);
 }

@@ -102,101 +102,106 @@ class TTarvo final : public ITarvo,
   static HRESULT Create(REFIID riid, void** ppv);
 
   // IUnknown
-  HRESULT QueryInterface(REFIID riid, void** ppv) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
 
   // IDispatch
-  HRESULT GetTypeInfoCount(UINT* pctinfo) override;
-  HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-  HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                        DISPID* rgDispId) override;
-  HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
-                 DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                 UINT* puArgErr) override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                                          DISPID* rgDispId) override;
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                                   DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                                   EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
 
   // ITarvo: the standard window properties
-  HRESULT get_Visible(VARIANT_BOOL* Value) override;
-  HRESULT put_Visible(VARIANT_BOOL Value) override;
-  HRESULT get_AutoScroll(VARIANT_BOOL* Value) override;
-  HRESULT put_AutoScroll(VARIANT_BOOL Value) override;
-  HRESULT get_AutoSize(VARIANT_BOOL* Value) override;
-  HRESULT put_AutoSize(VARIANT_BOOL Value) override;
-  HRESULT get_AxBorderStyle(TxActiveFormBorderStyle* Value) override;
-  HRESULT put_AxBorderStyle(TxActiveFormBorderStyle Value) override;
-  HRESULT get_Caption(BSTR* Value) override;
-  HRESULT put_Caption(BSTR Value) override;
-  HRESULT get_Color(OLE_COLOR* Value) override;
-  HRESULT put_Color(OLE_COLOR Value) override;
-  HRESULT get_Font(IFontDisp** Value) override;
-  HRESULT put_Font(IFontDisp* Value) override;
-  HRESULT putref_Font(IFontDisp** Value) override;
-  HRESULT get_KeyPreview(VARIANT_BOOL* Value) override;
-  HRESULT put_KeyPreview(VARIANT_BOOL Value) override;
-  HRESULT get_PixelsPerInch(LONG* Value) override;
-  HRESULT put_PixelsPerInch(LONG Value) override;
-  HRESULT get_PrintScale(TxPrintScale* Value) override;
-  HRESULT put_PrintScale(TxPrintScale Value) override;
-  HRESULT get_Scaled(VARIANT_BOOL* Value) override;
-  HRESULT put_Scaled(VARIANT_BOOL Value) override;
-  HRESULT get_Active(VARIANT_BOOL* Value) override;
-  HRESULT get_DropTarget(VARIANT_BOOL* Value) override;
-  HRESULT put_DropTarget(VARIANT_BOOL Value) override;
-  HRESULT get_HelpFile(BSTR* Value) override;
-  HRESULT put_HelpFile(BSTR Value) override;
-  HRESULT get_ScreenSnap(VARIANT_BOOL* Value) override;
-  HRESULT put_ScreenSnap(VARIANT_BOOL Value) override;
-  HRESULT get_SnapBuffer(LONG* Value) override;
-  HRESULT put_SnapBuffer(LONG Value) override;
-  HRESULT get_DoubleBuffered(VARIANT_BOOL* Value) override;
-  HRESULT put_DoubleBuffered(VARIANT_BOOL Value) override;
-  HRESULT get_AlignDisabled(VARIANT_BOOL* Value) override;
-  HRESULT get_VisibleDockClientCount(LONG* Value) override;
-  HRESULT get_Enabled(VARIANT_BOOL* Value) override;
-  HRESULT put_Enabled(VARIANT_BOOL Value) override;
+  HRESULT STDMETHODCALLTYPE get_Visible(VARIANT_BOOL* Value) override;
+  HRESULT STDMETHODCALLTYPE put_Visible(VARIANT_BOOL Value) override;
+  HRESULT STDMETHODCALLTYPE get_AutoScroll(VARIANT_BOOL* Value) override;
+  HRESULT STDMETHODCALLTYPE put_AutoScroll(VARIANT_BOOL Value) override;
+  HRESULT STDMETHODCALLTYPE get_AutoSize(VARIANT_BOOL* Value) override;
+  HRESULT STDMETHODCALLTYPE put_AutoSize(VARIANT_BOOL Value) override;
+  HRESULT STDMETHODCALLTYPE get_AxBorderStyle(TxActiveFormBorderStyle* Value) override;
+  HRESULT STDMETHODCALLTYPE put_AxBorderStyle(TxActiveFormBorderStyle Value) override;
+  HRESULT STDMETHODCALLTYPE get_Caption(BSTR* Value) override;
+  HRESULT STDMETHODCALLTYPE put_Caption(BSTR Value) override;
+  HRESULT STDMETHODCALLTYPE get_Color(OLE_COLOR* Value) override;
+  HRESULT STDMETHODCALLTYPE put_Color(OLE_COLOR Value) override;
+  HRESULT STDMETHODCALLTYPE get_Font(IFontDisp** Value) override;
+  HRESULT STDMETHODCALLTYPE put_Font(IFontDisp* Value) override;
+  HRESULT STDMETHODCALLTYPE putref_Font(IFontDisp** Value) override;
+  HRESULT STDMETHODCALLTYPE get_KeyPreview(VARIANT_BOOL* Value) override;
+  HRESULT STDMETHODCALLTYPE put_KeyPreview(VARIANT_BOOL Value) override;
+  HRESULT STDMETHODCALLTYPE get_PixelsPerInch(LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE put_PixelsPerInch(LONG Value) override;
+  HRESULT STDMETHODCALLTYPE get_PrintScale(TxPrintScale* Value) override;
+  HRESULT STDMETHODCALLTYPE put_PrintScale(TxPrintScale Value) override;
+  HRESULT STDMETHODCALLTYPE get_Scaled(VARIANT_BOOL* Value) override;
+  HRESULT STDMETHODCALLTYPE put_Scaled(VARIANT_BOOL Value) override;
+  HRESULT STDMETHODCALLTYPE get_Active(VARIANT_BOOL* Value) override;
+  HRESULT STDMETHODCALLTYPE get_DropTarget(VARIANT_BOOL* Value) override;
+  HRESULT STDMETHODCALLTYPE put_DropTarget(VARIANT_BOOL Value) override;
+  HRESULT STDMETHODCALLTYPE get_HelpFile(BSTR* Value) override;
+  HRESULT STDMETHODCALLTYPE put_HelpFile(BSTR Value) override;
+  HRESULT STDMETHODCALLTYPE get_ScreenSnap(VARIANT_BOOL* Value) override;
+  HRESULT STDMETHODCALLTYPE put_ScreenSnap(VARIANT_BOOL Value) override;
+  HRESULT STDMETHODCALLTYPE get_SnapBuffer(LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE put_SnapBuffer(LONG Value) override;
+  HRESULT STDMETHODCALLTYPE get_DoubleBuffered(VARIANT_BOOL* Value) override;
+  HRESULT STDMETHODCALLTYPE put_DoubleBuffered(VARIANT_BOOL Value) override;
+  HRESULT STDMETHODCALLTYPE get_AlignDisabled(VARIANT_BOOL* Value) override;
+  HRESULT STDMETHODCALLTYPE get_VisibleDockClientCount(LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE get_Enabled(VARIANT_BOOL* Value) override;
+  HRESULT STDMETHODCALLTYPE put_Enabled(VARIANT_BOOL Value) override;
 
   // ITarvo: the driver
-  HRESULT SendPlu(BYTE port_num, BSTR plu_code, BSTR desc, BYTE group1, BYTE group2, BYTE group3,
-                  BSTR status, BSTR vtsz, BSTR link, LONG price1, LONG price2, LONG price3,
-                  LONG* Value) override;
-  HRESULT SendCust(BYTE port_num, BSTR cust_id, BSTR cust_desc, LONG* Value) override;
-  HRESULT Init(BYTE port_num, LONG baudrate, LONG log_size, BSTR sn_path, LONG* Value) override;
-  HRESULT PortClose(BYTE port_num) override;
-  HRESULT PortOpen(BYTE port_num, LONG baudrate, LONG log_size, BSTR sn_path,
-                   LONG* Value) override;
-  HRESULT CurrencyUpload(BYTE port_num, BSTR cur_id, BSTR desc, BSTR rate, BSTR nod,
-                         LONG* Value) override;
-  HRESULT ClerkUpload(BYTE port_num, BSTR clerk_id, BSTR desc, BSTR secret_code, BSTR status,
-                      LONG* Value) override;
-  HRESULT GetStatus(BYTE port_num, VARIANT_BOOL* day_open, LONG* Value) override;
-  HRESULT SetClerkOptions(BYTE port_num, VARIANT_BOOL entry_code, BYTE default_clerk,
-                          VARIANT_BOOL stay_down, LONG* Value) override;
-  HRESULT OperationEnabled(BYTE port_num, VARIANT_BOOL en, BSTR disp_msg, LONG* Value) override;
-  HRESULT SendClerk(BYTE port_num, BSTR desc, BSTR status, LONG* Value) override;
-  HRESULT EcrCheck(BYTE port_num, LONG* receipt_num, LONG* receipt_amount, LONG* cancel_num,
-                   BSTR* clerk_code, BYTE* key_pos, BYTE* ecr_status, BSTR* ap_num,
-                   LONG* opened_day, VARIANT_BOOL* demo_mode, LONG* Value) override;
-  HRESULT SendClear(BYTE port_num, LONG* Value) override;
-  HRESULT get_Mode650(VARIANT_BOOL* Value) override;
-  HRESULT put_Mode650(VARIANT_BOOL Value) override;
+  HRESULT STDMETHODCALLTYPE SendPlu(BYTE port_num, BSTR plu_code, BSTR desc, BYTE group1,
+                                    BYTE group2, BYTE group3, BSTR status, BSTR vtsz, BSTR link,
+                                    LONG price1, LONG price2, LONG price3, LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE SendCust(BYTE port_num, BSTR cust_id, BSTR cust_desc,
+                                     LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE Init(BYTE port_num, LONG baudrate, LONG log_size, BSTR sn_path,
+                                 LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE PortClose(BYTE port_num) override;
+  HRESULT STDMETHODCALLTYPE PortOpen(BYTE port_num, LONG baudrate, LONG log_size, BSTR sn_path,
+                                     LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE CurrencyUpload(BYTE port_num, BSTR cur_id, BSTR desc, BSTR rate,
+                                           BSTR nod, LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE ClerkUpload(BYTE port_num, BSTR clerk_id, BSTR desc, BSTR secret_code,
+                                        BSTR status, LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE GetStatus(BYTE port_num, VARIANT_BOOL* day_open, LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE SetClerkOptions(BYTE port_num, VARIANT_BOOL entry_code,
+                                            BYTE default_clerk, VARIANT_BOOL stay_down,
+                                            LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE OperationEnabled(BYTE port_num, VARIANT_BOOL en, BSTR disp_msg,
+                                             LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE SendClerk(BYTE port_num, BSTR desc, BSTR status, LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE EcrCheck(BYTE port_num, LONG* receipt_num, LONG* receipt_amount,
+                                     LONG* cancel_num, BSTR* clerk_code, BYTE* key_pos,
+                                     BYTE* ecr_status, BSTR* ap_num, LONG* opened_day,
+                                     VARIANT_BOOL* demo_mode, LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE SendClear(BYTE port_num, LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE get_Mode650(VARIANT_BOOL* Value) override;
+  HRESULT STDMETHODCALLTYPE put_Mode650(VARIANT_BOOL Value) override;
 
   // IConnectionPointContainer
-  HRESULT EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
-  HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
+  HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
+  HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
 
   // IProvideClassInfo
-  HRESULT GetClassInfo(ITypeInfo** ppTI) override;
+  HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** ppTI) override;
 
   // ISupportErrorInfo
-  HRESULT InterfaceSupportsErrorInfo(REFIID riid) override;
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 
   // ITarvoWindow
-  void FireActivate() override;
-  void FireClick() override;
-  void FireDblClick() override;
-  void FireDeactivate() override;
-  void FirePaint() override;
-  std::int16_t FireKeyPress(std::int16_t key) override;
+  void STDMETHODCALLTYPE FireActivate() override;
+  void STDMETHODCALLTYPE FireClick() override;
+  void STDMETHODCALLTYPE FireDblClick() override;
+  void STDMETHODCALLTYPE FireDeactivate() override;
+  void STDMETHODCALLTYPE FirePaint() override;
+  std::int16_t STDMETHODCALLTYPE FireKeyPress(std::int16_t key) override;
 
   // The driver of this control and its form timers.
   events::ControlDriver& driver() { return *driver_; }

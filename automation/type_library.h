@@ -125,6 +125,9 @@ const FuncDef* FindTarvoEvent(DISPID dispid);
 HRESULT IdsOfNames(std::span<const FuncDef> funcs, const LPOLESTR* names, UINT count,
                    DISPID* ids);
 
+// True when `wide` spells `name` (an ASCII name), ignoring the case of A-Z.
+bool SameName(const OLECHAR* wide, std::string_view name);
+
 // Member id of the i-th value of an enumeration in its type information.
 inline constexpr MEMBERID EnumValueMemberId(std::size_t index) {
   return static_cast<MEMBERID>(0x40000000 + index);

@@ -54,7 +54,8 @@ endif()
 set(TARVO_INCLUDE_INSTALL_DIR "${CMAKE_INSTALL_INCLUDEDIR}/tarvomdrv")
 install(FILES automation/TarvoMDrv_TLB.h automation/tarvo_tlb.def
         DESTINATION ${TARVO_INCLUDE_INSTALL_DIR}/automation)
-install(FILES platform/com/com_abi.h platform/com/com_runtime.h
+install(FILES platform/com/com_abi.h platform/com/com_abi_posix.h platform/com/abi_cast.h
+              platform/com/com_runtime.h platform/com/com_runtime_posix.h
         DESTINATION ${TARVO_INCLUDE_INSTALL_DIR}/platform/com)
 install(FILES automation/TarvoMDrv.idl DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvomdrv)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tarvomdrv)

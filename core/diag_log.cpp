@@ -29,12 +29,7 @@
 // the directory is usable.
 #include "core/diag_log.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -43,6 +38,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/log_file.h"
 #include "platform/mailbox.h"
 
 namespace tarvo::core {
@@ -64,12 +60,7 @@ constexpr std::int64_t kFlushParamB = 256;
 constexpr std::uint32_t kIdleMarker = 0xFFFF0001u;
 constexpr std::uint32_t kStopWriter = 0xFFFF0002u;
 
-std::tm LocalNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  return tm;
-}
+std::tm LocalNow() { return platform::LocalTimeNow(); }
 
 // "Y:M:D h:m:s ", numbers without leading zeros.
 std::string TimeStamp(const std::tm& tm) {
@@ -83,7 +74,7 @@ std::string TimeStamp(const std::tm& tm) {
 // otherwise. Reporting must not fail the caller: the result is ignored.
 void ReportOnStderr(const std::string& text) {
   const std::string line = "TarvoMDrv: " + text + "\n";
-  [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, line.data(), line.size());
+  platform::WriteToStderr(line);
 }
 
 std::string_view PrefixOf(char kind) {
@@ -143,9 +134,7 @@ struct DiagLog::Impl {
   // TLogThread.
   void WriterMain(Writer* w) {
     // Continue at the end of a file left by an earlier run.
-    std::int64_t pos = 0;
-    struct stat st {};
-    if (::stat(FilePath().c_str(), &st) == 0) pos = st.st_size;
+    std::int64_t pos = platform::FileSizeOf(FilePath());
 
     ThreadMessage msg;
     while (w->mailbox.Wait(msg)) {
@@ -204,14 +193,12 @@ struct DiagLog::Impl {
   void WriteChunk(const std::string& chunk, std::int64_t& pos) {
     const std::string path = FilePath();
     std::int64_t size_found = 0;
-    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd >= 0) {
-      struct stat st {};
-      if (::fstat(fd, &st) == 0) size_found = st.st_size;
+    platform::LogFile file;
+    if (file.OpenExisting(path) == 0) {
+      size_found = file.Size();
     } else {
-      fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-      if (fd < 0) {
-        ReportFileFailure(path, errno);
+      if (const int error = file.Create(path); error != 0) {
+        ReportFileFailure(path, error);
         return;
       }
       pos = 0;
@@ -225,24 +212,16 @@ struct DiagLog::Impl {
       if (pos < size_found) {
         // Should cutting fail, the new text still goes to offset 0; at worst
         // old text stays behind it.
-        [[maybe_unused]] const int rc = ::ftruncate(fd, 0);
+        [[maybe_unused]] const bool cut = file.Truncate();
       }
       pos = 0;
     }
 
+    // Disk full, I/O error: the rest is lost.
     std::int64_t done = 0;
-    while (done < n) {
-      const ssize_t w = ::pwrite(fd, chunk.data() + done, static_cast<std::size_t>(n - done),
-                                 static_cast<off_t>(pos + done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {  // disk full, I/O error: the rest is lost
-        ReportFileFailure(path, w < 0 ? errno : ENOSPC);
-        break;
-      }
-      done += w;
-    }
+    if (const int error = file.WriteAt(chunk, pos, done); error != 0) ReportFileFailure(path, error);
     pos += done;
-    ::close(fd);
+    file.Close();
     if (done == n) file_failing = false;
   }
 
@@ -253,7 +232,7 @@ struct DiagLog::Impl {
     if (file_failing) return;
     file_failing = true;
     ReportOnStderr("cannot write the diagnostic log " + path + ": " +
-                   std::generic_category().message(error) +
+                   platform::SystemErrorText(error) +
                    "; its lines are lost until it can be written again");
   }
 };

@@ -1,20 +1,18 @@
 // Error texts of the serial port adapter and the EComPort exception.
 //
-// The texts are looked up once through GNU gettext under the text domain
-// "cport"; without a catalogue for the current locale they stay as written
+// The texts are looked up once through the system's text catalogue under the
+// text domain "cport" (GNU gettext on Linux, the texts as written here on
+// Windows); without a catalogue for the current locale they stay as written
 // here. The translated table is built exactly once (std::call_once) and is
 // read-only afterwards, so any thread may read it without further locking.
-#include <grp.h>
-#include <libintl.h>
-#include <sys/stat.h>
-
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <mutex>
 #include <string>
 
 #include "link/com_port.h"
+#include "platform/serial_device.h"
+#include "platform/text_catalog.h"
 
 namespace tarvo::link {
 namespace {
@@ -79,9 +77,9 @@ std::string Message(int code, int os_error) {
 void InitComPortTexts() {
   static std::once_flag once;
   std::call_once(once, [] {
-    ::bindtextdomain("cport", kLocaleDir);
+    platform::BindTextDomain("cport", kLocaleDir);
     auto& texts = Translated();
-    for (int i = 0; i < kLastCode; ++i) texts[i] = ::dgettext("cport", kTexts[i]);
+    for (int i = 0; i < kLastCode; ++i) texts[i] = platform::TranslateText("cport", kTexts[i]);
   });
 }
 
@@ -92,27 +90,12 @@ std::string ComErrorText(int code) {
 }
 
 std::string OpenFailureHint(const std::string& path, int os_error) {
-  if (os_error != EACCES && os_error != EPERM) return {};
-  std::string hint = ": permission denied on " + path;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return hint;
-  group gr{};
-  group* found = nullptr;
-  char buf[4096];
-  if (::getgrgid_r(st.st_gid, &gr, buf, sizeof buf, &found) != 0 || found == nullptr ||
-      st.st_gid == 0 || (st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) {
-    // No group that would give access: only the administrator can help.
-    return hint + "; ask the administrator for read and write access to it";
-  }
-  const std::string name = gr.gr_name;
-  return hint + ", which belongs to the group " + name + "; add the user to the group " + name +
-         " and log in again";
+  return platform::SerialOpenFailureHint(path, os_error);
 }
 
 bool IsOpenPermissionFailure(const std::exception& error) {
   const auto* e = dynamic_cast<const EComPort*>(&error);
-  return e != nullptr && e->Code() == CError_OpenFailed &&
-         (e->WinCode() == EACCES || e->WinCode() == EPERM);
+  return e != nullptr && e->Code() == CError_OpenFailed && platform::IsPermissionError(e->WinCode());
 }
 
 EComPort::EComPort(int code, int os_error, const std::string& detail)

@@ -1,25 +1,24 @@
-// The host's 8-bit code page through iconv.
+// The host's 8-bit code page: a table of 256 characters per code page, read
+// once from the system (codepage_posix.cpp: iconv; codepage_win32.cpp:
+// MultiByteToWideChar), and both directions through that table. Narrowing
+// maps every UTF-16 unit to exactly one byte: a character the code page lacks,
+// a lone surrogate or half of a surrogate pair becomes "?". A byte the code
+// page leaves undefined widens to the character with the byte's own value
+// (the C1 control range), and that character narrows back to the byte, so no
+// byte is lost on the way through.
 //
-// A code page is read once through iconv, byte by byte, into a table of 256
-// characters; both directions then use that table. Narrowing maps every
-// UTF-16 unit to exactly one byte: a character the code page lacks (iconv
-// fails with EILSEQ for it), a lone surrogate or half of a surrogate pair
-// becomes "?". A byte the code page leaves undefined widens to the character
-// with the byte's own value (the C1 control range), and that character
-// narrows back to the byte, so no byte is lost on the way through.
-//
-// The tables are built under one mutex and never change afterwards; iconv
-// descriptors are opened and closed inside that build only.
+// The tables are built under one mutex and never change afterwards.
 #include "platform/codepage.h"
-
-#include <iconv.h>
 
 #include <array>
 #include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
+
+#include "platform/codepage_table.h"
 
 namespace tarvo::platform {
 namespace {
@@ -31,29 +30,16 @@ struct PageTable {
   std::unordered_map<char16_t, char> narrow;
 };
 
-// The table of `name`, or nullptr when iconv does not know the code page.
+// The table of `name`, or nullptr when the system does not know the code page.
 std::shared_ptr<const PageTable> BuildTable(const std::string& name) {
-  iconv_t cd = iconv_open("UTF-16LE", name.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) return nullptr;
+  const std::optional<CodePageChars> chars = ReadCodePage(name);
+  if (!chars) return nullptr;
   auto table = std::make_shared<PageTable>();
   for (int b = 0; b < 256; ++b) {
-    char in = static_cast<char>(b);
-    char out[8];
-    char* in_ptr = &in;
-    char* out_ptr = out;
-    std::size_t in_left = 1;
-    std::size_t out_left = sizeof out;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    const std::size_t rc = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
-    char16_t ch = static_cast<char16_t>(b);  // undefined bytes keep their value
-    if (rc != static_cast<std::size_t>(-1) && in_left == 0 && sizeof out - out_left == 2) {
-      ch = static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
-                                 (static_cast<unsigned char>(out[1]) << 8));
-    }
+    const char16_t ch = (*chars)[static_cast<std::size_t>(b)];
     table->wide[static_cast<std::size_t>(b)] = ch;
     table->narrow.emplace(ch, static_cast<char>(b));  // the first byte wins
   }
-  iconv_close(cd);
   return table;
 }
 
@@ -108,7 +94,7 @@ constexpr char32_t kReplacement = 0xFFFD;
 std::string HostCodePage() {
   const char* env = std::getenv("TARVO_CODEPAGE");
   if (env == nullptr || *env == '\0') return kDefaultCodePage;
-  // A name iconv does not know falls back to the default rather than turning
+  // A name the system does not know falls back to the default rather than turning
   // every character into "?".
   std::string name(env);
   return Table(name) ? name : kDefaultCodePage;

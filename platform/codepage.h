@@ -1,7 +1,8 @@
 #pragma once
 // The host's 8-bit ("ANSI") code page: code page 1250 unless the environment
-// variable TARVO_CODEPAGE names another iconv code page (for example CP1252).
-// Conversions go through iconv. Narrowing maps every UTF-16 code unit to
+// variable TARVO_CODEPAGE names another code page the system knows ("CPnnnn",
+// for example CP1252). The code page is read from the system (iconv on Linux,
+// MultiByteToWideChar on Windows). Narrowing maps every UTF-16 code unit to
 // exactly one byte -- a character the code page cannot represent becomes "?"
 // -- so the length in bytes equals the number of characters. Widening maps
 // every byte to one UTF-16 character.
@@ -10,7 +11,7 @@
 
 namespace tarvo::platform {
 
-// The iconv name of the host code page in use ("CP1250" by default).
+// The name of the host code page in use ("CP1250" by default).
 std::string HostCodePage();
 // UTF-16 -> host 8-bit code page, one byte per UTF-16 unit.
 std::string ToAnsi(std::u16string_view text);

@@ -1,68 +1,25 @@
 #pragma once
-// The COM runtime stand-in (libtarvocom.so): the OLE automation helpers a host
-// and the module both use, with their usual names and semantics.
+// The COM runtime: on Linux the stand-in libtarvocom.so with the OLE
+// automation functions a host and the module both use (their usual names and
+// semantics, com_runtime_posix.h); on Windows ole32 and oleaut32 themselves.
+// On both, the driver's helpers below (registry, BSTR text, the thread's
+// message loop).
 #include <string>
 #include <vector>
 
+#include "platform/com/abi_cast.h"
 #include "platform/com/com_abi.h"
 
-extern "C" {
-
-// BSTR: UTF-16 text preceded by a 32-bit byte length, ending in a 16-bit zero.
-BSTR SysAllocString(const OLECHAR* psz);
-BSTR SysAllocStringLen(const OLECHAR* pch, UINT cch);
-BSTR SysAllocStringByteLen(const char* psz, UINT len);
-INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz);
-void SysFreeString(BSTR bstr);
-UINT SysStringLen(BSTR bstr);
-UINT SysStringByteLen(BSTR bstr);
-
-// VARIANT helpers with the reference coercion rules.
-void VariantInit(VARIANTARG* pvarg);
-HRESULT VariantClear(VARIANTARG* pvarg);
-HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
-HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
-HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags,
-                          VARTYPE vt);
-inline constexpr USHORT VARIANT_NOVALUEPROP = 0x1;
-inline constexpr USHORT VARIANT_ALPHABOOL = 0x2;
-
-// Error information, per thread.
-HRESULT SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo);
-HRESULT GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);
-HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo);
-
-// GUID text forms: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
-HRESULT CLSIDFromString(LPCOLESTR lpsz, CLSID* pclsid);
-int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
-HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, CLSID* lpclsid);
-
-// Class activation through the registry: CLSID\{clsid}\InprocServer32 names
-// the module, which is loaded with dlopen and asked via DllGetClassObject.
-inline constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
-HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, void* pvReserved, REFIID riid,
-                         void** ppv);
-HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
-                         void** ppv);
-
-// The standard font object.
-struct FONTDESC {
-  UINT cbSizeofstruct;
-  LPOLESTR lpstrName;
-  CY cySize;  // points, fixed point with four decimals
-  SHORT sWeight;
-  SHORT sCharset;
-  BOOL fItalic;
-  BOOL fUnderline;
-  BOOL fStrikethrough;
-};
-HRESULT OleCreateFontIndirect(FONTDESC* lpFontDesc, REFIID riid, void** lplpvObj);
-
-}  // extern "C"
+#if !defined(_WIN32)
+// The runtime functions themselves (the system provides them on Windows).
+#include "platform/com/com_runtime_posix.h"
+#endif
 
 namespace tarvo::com {
 
-// The registry stand-in: a text file in the registry-export format
+// The registry of classes. On Windows it is the system registry below
+// HKEY_CLASSES_ROOT (StorePath() says so; Keys() is not offered there).
+// Elsewhere it is a stand-in: a text file in the registry-export format
 //   Windows Registry Editor Version 5.00
 //   [HKEY_CLASSES_ROOT\CLSID\{...}]
 //   @="default value"
@@ -85,8 +42,10 @@ bool KeyExists(const std::string& key);
 // Deletes one key with its values; a key with subkeys is not deleted
 // (E_ACCESSDENIED); a missing key gives S_FALSE.
 HRESULT DeleteKey(const std::string& key);
+#if !defined(_WIN32)
 // Every key in the store, in file order (for tests and tools).
 std::vector<std::string> Keys();
+#endif
 
 }  // namespace registry
 

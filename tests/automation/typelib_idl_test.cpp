@@ -57,6 +57,12 @@ TEST(TypelibIdl, DeclaresWhatMidlNeeds) {
            "helpstring(\"Tarvo Control\"),\n    control\n  ]\n  coclass Tarvo",
            "[default] interface ITarvo;\n    [default, source] dispinterface ITarvoEvents;",
            "afbRaised = 3\n  } TxActiveFormBorderStyle;",
+           // What widl needs as well: the standard definitions imported,
+           // tagged enumerations, no version on the dispinterface.
+           "import \"oaidl.idl\";\nimport \"ocidl.idl\";\n\n[\n  uuid(B4CD3BC4",
+           "  enum TxPrintScale\n  {\n    poNone = 0,",
+           "uuid(79CDB90D-D194-4E5D-B904-638E16C811FF),\n    helpstring(\"Events interface for "
+           "Tarvo Control\")\n  ]\n  dispinterface ITarvoEvents",
        })
     EXPECT_NE(idl.find(piece), std::string::npos) << piece;
   // The enumerations are defined before ITarvo uses them.

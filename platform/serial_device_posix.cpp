@@ -1,5 +1,5 @@
-// POSIX backend of the serial port adapter: the tty, its line settings, the
-// bounded writes, the reads that never wait and the event thread.
+// SerialDevice on POSIX: the tty, its line settings, the bounded writes, the
+// reads that never wait and the event thread.
 //
 // The device is opened non-blocking and put in raw mode with VMIN = 0 and
 // VTIME = 0, so a read returns at once with whatever is waiting. Writes loop
@@ -24,11 +24,13 @@
 // bounded by what is queued and the line speed so that a stalled line cannot
 // hang it, and then discards only the input.
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -36,13 +38,51 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <system_error>
+#include <thread>
 
-#include "link/com_port_impl.h"
+#include "platform/serial_device.h"
 
-namespace tarvo::link::detail {
+namespace tarvo::platform {
+
+// The state of one open tty.
+struct SerialDevice::Impl {
+  void RunEventThread(int tty_fd, int epoll_fd, bool notify_rx, Notify notify,
+                      HangUpNotify hangup);
+  void NoteHangUp(int os_error);
+  void CloseDescriptors();
+
+  // The tty. Changed only by Open/Close under an exclusive lock of fd_mu;
+  // Read and Write hold it shared for as long as they use the descriptor.
+  std::shared_mutex fd_mu;
+  int fd = -1;
+  std::atomic<bool> open{false};
+
+  // Serialises writers, so the bytes of two writes never interleave.
+  std::mutex tx_mu;
+
+  // The OS error of a hang-up (0: none). Set by the event thread or by a
+  // read that meets the hang-up; cleared by Open while nothing else runs.
+  std::atomic<int> hangup_errno{0};
+  // Why the event thread ended on its own, as step and OS error (errno 0: it
+  // did not). Kept for inspection in a debugger or core file.
+  std::atomic<SerialStep> thread_fault_step{SerialStep::kWait};
+  std::atomic<int> thread_fault_errno{0};
+
+  // The line speed of the open device, for the drain bound at close. Only
+  // the owner's calls (Open, ApplyLine, Close) touch it.
+  std::int32_t rate = 9600;
+
+  // Event thread and its two descriptors; owner's thread only.
+  std::thread thread;
+  int epoll_fd = -1;
+  int stop_fd = -1;
+};
+
 namespace {
 
 constexpr std::uint64_t kStopTag = 1;
@@ -72,43 +112,20 @@ speed_t SpeedOf(std::int32_t rate) {
   }
 }
 
-std::int32_t RateOf(const LineSettings& line) {
-  switch (line.baud) {
-    case TBaudRate::brCustom: return line.custom_baud;
-    case TBaudRate::br110: return 110;
-    case TBaudRate::br300: return 300;
-    case TBaudRate::br600: return 600;
-    case TBaudRate::br1200: return 1200;
-    case TBaudRate::br2400: return 2400;
-    case TBaudRate::br4800: return 4800;
-    case TBaudRate::br9600: return 9600;
-    case TBaudRate::br14400: return 14400;
-    case TBaudRate::br19200: return 19200;
-    case TBaudRate::br38400: return 38400;
-    case TBaudRate::br56000: return 56000;
-    case TBaudRate::br57600: return 57600;
-    case TBaudRate::br115200: return 115200;
-    case TBaudRate::br128000: return 128000;
-    case TBaudRate::br256000: return 256000;
-  }
-  return 0;
-}
-
-tcflag_t SizeFlag(TDataBits bits) {
+tcflag_t SizeFlag(int bits) {
   switch (bits) {
-    case TDataBits::dbFive: return CS5;
-    case TDataBits::dbSix: return CS6;
-    case TDataBits::dbSeven: return CS7;
-    case TDataBits::dbEight: return CS8;
+    case 5: return CS5;
+    case 6: return CS6;
+    case 7: return CS7;
+    default: return CS8;
   }
-  return CS8;
 }
 
-// Builds the raw termios of `line` on top of `tio`; throws code 7 (EINVAL)
-// for what the line cannot do.
-void BuildTermios(const LineSettings& line, termios& tio) {
-  const speed_t speed = SpeedOf(RateOf(line));
-  if (speed == B0) throw EComPort(CError_SetStateFailed, EINVAL);
+// Builds the raw termios of `line` on top of `tio`; throws kSetState
+// (EINVAL) for what the line cannot do.
+void BuildTermios(const SerialLine& line, termios& tio) {
+  const speed_t speed = SpeedOf(line.rate);
+  if (speed == B0) throw SerialError(SerialStep::kSetState, EINVAL);
 
   ::cfmakeraw(&tio);
   tio.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS | HUPCL);
@@ -117,29 +134,28 @@ void BuildTermios(const LineSettings& line, termios& tio) {
 
   // A UART sends 1.5 stop bits only with 5 data bits (selected by CSTOPB).
   switch (line.stop_bits) {
-    case TStopBits::sbOneStopBit: break;
-    case TStopBits::sbOne5StopBits:
-      if (line.data_bits != TDataBits::dbFive) throw EComPort(CError_SetStateFailed, EINVAL);
+    case SerialStopBits::kOne: break;
+    case SerialStopBits::kOneAndHalf:
+      if (line.data_bits != 5) throw SerialError(SerialStep::kSetState, EINVAL);
       tio.c_cflag |= CSTOPB;
       break;
-    case TStopBits::sbTwoStopBits: tio.c_cflag |= CSTOPB; break;
+    case SerialStopBits::kTwo: tio.c_cflag |= CSTOPB; break;
   }
-  switch (line.parity.Bits) {
-    case TParityBits::prNone: break;
-    case TParityBits::prOdd: tio.c_cflag |= PARENB | PARODD; break;
-    case TParityBits::prEven: tio.c_cflag |= PARENB; break;
-    case TParityBits::prMark: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case TParityBits::prSpace: tio.c_cflag |= PARENB | CMSPAR; break;
+  switch (line.parity) {
+    case SerialParity::kNone: break;
+    case SerialParity::kOdd: tio.c_cflag |= PARENB | PARODD; break;
+    case SerialParity::kEven: tio.c_cflag |= PARENB; break;
+    case SerialParity::kMark: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case SerialParity::kSpace: tio.c_cflag |= PARENB | CMSPAR; break;
   }
-  if (line.parity.Check) tio.c_iflag |= INPCK;
+  if (line.parity_check) tio.c_iflag |= INPCK;
 
   // Handshakes only when asked for; the driver asks for none.
-  const TComFlowControl& flow = line.flow;
-  if (flow.OutCTSFlow || flow.ControlRTS == TRTSFlowControl::rtsHandshake) tio.c_cflag |= CRTSCTS;
-  if (flow.XonXoffOut) tio.c_iflag |= IXON;
-  if (flow.XonXoffIn) tio.c_iflag |= IXOFF;
-  tio.c_cc[VSTART] = flow.XonChar;
-  tio.c_cc[VSTOP] = flow.XoffChar;
+  if (line.cts_handshake || line.rts_handshake) tio.c_cflag |= CRTSCTS;
+  if (line.xon_xoff_out) tio.c_iflag |= IXON;
+  if (line.xon_xoff_in) tio.c_iflag |= IXOFF;
+  tio.c_cc[VSTART] = line.xon_char;
+  tio.c_cc[VSTOP] = line.xoff_char;
 
   // Reads return at once with what is waiting, possibly nothing.
   tio.c_cc[VMIN] = 0;
@@ -148,25 +164,25 @@ void BuildTermios(const LineSettings& line, termios& tio) {
   ::cfsetospeed(&tio, speed);
 }
 
-void SetLine(int fd, const LineSettings& line) {
+void SetLine(int fd, const SerialLine& line) {
   termios tio{};
-  if (::tcgetattr(fd, &tio) != 0) throw EComPort(CError_SetStateFailed, errno);
+  if (::tcgetattr(fd, &tio) != 0) throw SerialError(SerialStep::kSetState, errno);
   BuildTermios(line, tio);
-  if (::tcsetattr(fd, TCSANOW, &tio) != 0) throw EComPort(CError_SetStateFailed, errno);
+  if (::tcsetattr(fd, TCSANOW, &tio) != 0) throw SerialError(SerialStep::kSetState, errno);
 }
 
 // DTR and RTS follow the flow settings: inactive unless enabled. A device
 // without modem lines (a pseudo-terminal) answers ENOTTY or EINVAL; that is
 // not an error, there is simply nothing to set.
-void SetModemLines(int fd, const TComFlowControl& flow) {
+void SetModemLines(int fd, const SerialLine& line) {
   int raise = 0;
   int drop = 0;
-  (flow.ControlDTR == TDTRFlowControl::dtrEnable ? raise : drop) |= TIOCM_DTR;
-  (flow.ControlRTS == TRTSFlowControl::rtsEnable ? raise : drop) |= TIOCM_RTS;
+  (line.dtr_on ? raise : drop) |= TIOCM_DTR;
+  (line.rts_on ? raise : drop) |= TIOCM_RTS;
   for (const auto& [request, bits] : {std::pair{TIOCMBIC, drop}, std::pair{TIOCMBIS, raise}}) {
     if (bits == 0) continue;
     if (::ioctl(fd, request, &bits) != 0 && errno != ENOTTY && errno != EINVAL) {
-      throw EComPort(CError_SetStateFailed, errno);
+      throw SerialError(SerialStep::kSetState, errno);
     }
   }
 }
@@ -237,22 +253,68 @@ void DrainOutput(int fd, std::int32_t rate) {
 
 }  // namespace
 
-std::chrono::milliseconds DrainBound(int queued, std::int32_t rate) {
-  const std::int64_t bits = std::int64_t{queued} * 10;
-  const std::int64_t ms = rate > 0 ? (bits * 1000 + rate - 1) / rate : 0;
-  return std::chrono::milliseconds(ms) + kDrainMargin;
+std::string SerialDevicePath(const std::string& port_name) {
+  if (const char* dir = std::getenv("TARVO_DEVICE_DIR"); dir != nullptr && *dir != '\0') {
+    const std::string entry = std::string(dir) + "/" + port_name;
+    struct stat st {};
+    if (!port_name.empty() && port_name.find('/') == std::string::npos &&
+        ::lstat(entry.c_str(), &st) == 0) {
+      return entry;
+    }
+  }
+  // "COMn" is the n-th serial port, /dev/ttyS<n-1>.
+  if (port_name.size() > 3 && port_name.compare(0, 3, "COM") == 0) {
+    int number = 0;
+    bool digits = true;
+    for (std::size_t i = 3; i < port_name.size() && digits; ++i) {
+      const char c = port_name[i];
+      digits = c >= '0' && c <= '9' && number < 100000;
+      number = number * 10 + (c - '0');
+    }
+    if (digits && number >= 1) return "/dev/ttyS" + std::to_string(number - 1);
+  }
+  // Anything else is taken as a path (absolute) or a name under /dev.
+  if (!port_name.empty() && port_name.front() == '/') return port_name;
+  return "/dev/" + port_name;
 }
 
-ComDevice::~ComDevice() { Close(); }
+bool IsPermissionError(int os_error) { return os_error == EACCES || os_error == EPERM; }
 
-void ComDevice::Open(const std::string& path, const LineSettings& line, TComEvents events,
-                     Notify notify, HangUpNotify hangup) {
+std::string SerialOpenFailureHint(const std::string& path, int os_error) {
+  if (!IsPermissionError(os_error)) return {};
+  std::string hint = ": permission denied on " + path;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return hint;
+  group gr{};
+  group* found = nullptr;
+  char buf[4096];
+  if (::getgrgid_r(st.st_gid, &gr, buf, sizeof buf, &found) != 0 || found == nullptr ||
+      st.st_gid == 0 || (st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) {
+    // No group that would give access: only the administrator can help.
+    return hint + "; ask the administrator for read and write access to it";
+  }
+  const std::string name = gr.gr_name;
+  return hint + ", which belongs to the group " + name + "; add the user to the group " + name +
+         " and log in again";
+}
+
+SerialDevice::SerialDevice() : impl_(std::make_unique<Impl>()) {}
+
+SerialDevice::~SerialDevice() { Close(); }
+
+bool SerialDevice::IsOpen() const { return impl_->open.load(std::memory_order_acquire); }
+
+void SerialDevice::Open(const std::string& path, const SerialLine& line, bool watch_events,
+                        bool notify_rx, Notify notify, HangUpNotify hangup) {
   if (IsOpen()) return;
-  std::unique_lock lock(fd_mu_);
+  Impl& d = *impl_;
+  std::unique_lock lock(d.fd_mu);
 
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   const int open_errno = errno;
-  if (fd < 0) throw EComPort(CError_OpenFailed, open_errno, OpenFailureHint(path, open_errno));
+  if (fd < 0) {
+    throw SerialError(SerialStep::kOpen, open_errno, SerialOpenFailureHint(path, open_errno));
+  }
   // Exclusive use: TIOCEXCL keeps further opens out (except by root), the
   // lock keeps out everyone who asks for it, root included. A port held by
   // someone else is reported as busy whichever of the two refused it: the
@@ -260,36 +322,35 @@ void ComDevice::Open(const std::string& path, const LineSettings& line, TComEven
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int err = errno == EWOULDBLOCK ? EBUSY : errno;
     ::close(fd);
-    throw EComPort(CError_OpenFailed, err);
+    throw SerialError(SerialStep::kOpen, err);
   }
   ::ioctl(fd, TIOCEXCL);
 
   try {
     SetLine(fd, line);
-    SetModemLines(fd, line.flow);
+    SetModemLines(fd, line);
   } catch (...) {
     ReleaseTty(fd);
     throw;
   }
 
-  hangup_errno_.store(0);
-  thread_fault_code_.store(0);
-  thread_fault_errno_.store(0);
-  rate_ = RateOf(line);
+  d.hangup_errno.store(0);
+  d.thread_fault_errno.store(0);
+  d.rate = line.rate;
 
   // Open before the event thread starts: bytes already waiting are reported
   // at once (the tty is ready when it joins the epoll set), and the reader
   // they are handed to must find the port open. Reads and writes wait for
   // the lock held here until the open has finished.
-  fd_ = fd;
-  open_.store(true, std::memory_order_release);
+  d.fd = fd;
+  d.open.store(true, std::memory_order_release);
 
-  if (events != 0) {
-    // Failing to set up the wait counts as failing to open (code 1).
+  if (watch_events) {
+    // Failing to set up the wait counts as failing to open.
     int err = 0;
-    stop_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (stop_fd_ < 0) err = errno;
-    if (err == 0 && (epoll_fd_ = ::epoll_create1(EPOLL_CLOEXEC)) < 0) err = errno;
+    d.stop_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (d.stop_fd < 0) err = errno;
+    if (err == 0 && (d.epoll_fd = ::epoll_create1(EPOLL_CLOEXEC)) < 0) err = errno;
     if (err == 0) {
       epoll_event stop_ev{};
       stop_ev.events = EPOLLIN;
@@ -297,128 +358,133 @@ void ComDevice::Open(const std::string& path, const LineSettings& line, TComEven
       epoll_event tty_ev{};
       tty_ev.events = EPOLLIN | EPOLLET;
       tty_ev.data.u64 = kTtyTag;
-      if (::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, stop_fd_, &stop_ev) != 0 ||
-          ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &tty_ev) != 0) {
+      if (::epoll_ctl(d.epoll_fd, EPOLL_CTL_ADD, d.stop_fd, &stop_ev) != 0 ||
+          ::epoll_ctl(d.epoll_fd, EPOLL_CTL_ADD, fd, &tty_ev) != 0) {
         err = errno;
       }
     }
     if (err == 0) {
       try {
-        thread_ = std::thread(&ComDevice::RunEventThread, this, fd, epoll_fd_,
-                              (events & evRxChar) != 0, std::move(notify), std::move(hangup));
+        d.thread = std::thread(&Impl::RunEventThread, &d, fd, d.epoll_fd, notify_rx,
+                               std::move(notify), std::move(hangup));
       } catch (const std::system_error& e) {
         err = e.code().value() ? e.code().value() : EAGAIN;
       }
     }
     if (err != 0) {
-      CloseDescriptors();
-      fd_ = -1;
-      open_.store(false, std::memory_order_release);
+      d.CloseDescriptors();
+      d.fd = -1;
+      d.open.store(false, std::memory_order_release);
       ReleaseTty(fd);
-      throw EComPort(CError_OpenFailed, err);
+      throw SerialError(SerialStep::kOpen, err);
     }
   }
 }
 
-void ComDevice::Close() {
+void SerialDevice::Close() {
   if (!IsOpen()) return;
-  if (thread_.joinable()) {
+  Impl& d = *impl_;
+  if (d.thread.joinable()) {
     const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(stop_fd_, &one, sizeof one);
-    thread_.join();
+    [[maybe_unused]] const ssize_t n = ::write(d.stop_fd, &one, sizeof one);
+    d.thread.join();
   }
-  CloseDescriptors();
+  d.CloseDescriptors();
 
   // Writes in progress end first (each within its own time-out); then what
   // they left in the output queue goes out before the descriptor is closed.
-  std::unique_lock lock(fd_mu_);
-  if (hangup_errno_.load() == 0) DrainOutput(fd_, rate_);
-  ReleaseTty(fd_);
-  fd_ = -1;
-  open_.store(false, std::memory_order_release);
+  std::unique_lock lock(d.fd_mu);
+  if (d.hangup_errno.load() == 0) DrainOutput(d.fd, d.rate);
+  ReleaseTty(d.fd);
+  d.fd = -1;
+  d.open.store(false, std::memory_order_release);
 }
 
-bool ComDevice::LineDown() {
-  if (hangup_errno_.load() != 0) return true;
-  std::shared_lock lock(fd_mu_);
-  if (fd_ < 0) return false;
-  pollfd p{fd_, POLLIN, 0};
+bool SerialDevice::LineDown() {
+  Impl& d = *impl_;
+  if (d.hangup_errno.load() != 0) return true;
+  std::shared_lock lock(d.fd_mu);
+  if (d.fd < 0) return false;
+  pollfd p{d.fd, POLLIN, 0};
   if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR))) {
-    NoteHangUp(EIO);
+    d.NoteHangUp(EIO);
     return true;
   }
   return false;
 }
 
-void ComDevice::CloseDescriptors() {
-  if (epoll_fd_ >= 0) ::close(epoll_fd_);
-  if (stop_fd_ >= 0) ::close(stop_fd_);
-  epoll_fd_ = -1;
-  stop_fd_ = -1;
+void SerialDevice::Impl::CloseDescriptors() {
+  if (epoll_fd >= 0) ::close(epoll_fd);
+  if (stop_fd >= 0) ::close(stop_fd);
+  epoll_fd = -1;
+  stop_fd = -1;
 }
 
-void ComDevice::ApplyLineSettings(const LineSettings& line) {
-  std::shared_lock lock(fd_mu_);
-  if (fd_ < 0) return;
-  SetLine(fd_, line);
-  SetModemLines(fd_, line.flow);
-  rate_ = RateOf(line);
+void SerialDevice::ApplyLine(const SerialLine& line) {
+  Impl& d = *impl_;
+  std::shared_lock lock(d.fd_mu);
+  if (d.fd < 0) return;
+  SetLine(d.fd, line);
+  SetModemLines(d.fd, line);
+  d.rate = line.rate;
 }
 
-void ComDevice::NoteHangUp(int os_error) {
+void SerialDevice::Impl::NoteHangUp(int os_error) {
   int none = 0;
-  hangup_errno_.compare_exchange_strong(none, os_error != 0 ? os_error : EIO);
+  hangup_errno.compare_exchange_strong(none, os_error != 0 ? os_error : EIO);
 }
 
-std::int32_t ComDevice::Write(std::string_view bytes, const TComTimeouts& timeouts) {
+std::int32_t SerialDevice::Write(std::string_view bytes, const SerialWriteTimeout& timeout) {
   if (bytes.empty()) return 0;
-  std::shared_lock lock(fd_mu_);
-  if (fd_ < 0) throw EComPort(CError_WriteFailed, EBADF);
-  std::lock_guard tx(tx_mu_);
-  if (const int err = hangup_errno_.load()) throw EComPort(CError_WriteFailed, err);
+  Impl& d = *impl_;
+  std::shared_lock lock(d.fd_mu);
+  if (d.fd < 0) throw SerialError(SerialStep::kWrite, EBADF);
+  std::lock_guard tx(d.tx_mu);
+  if (const int err = d.hangup_errno.load()) throw SerialError(SerialStep::kWrite, err);
 
-  // The write time-out: constant plus multiplier per byte. Both zero means
-  // no time-out at all: the write waits until every byte is out.
-  const bool unlimited = timeouts.WriteTotalConstant == 0 && timeouts.WriteTotalMultiplier == 0;
-  std::int64_t total_ms = std::int64_t{timeouts.WriteTotalConstant} +
-                          std::int64_t{timeouts.WriteTotalMultiplier} *
+  // Both zero means no time-out at all: the write waits until every byte is
+  // out.
+  const bool unlimited = timeout.constant_ms == 0 && timeout.per_byte_ms == 0;
+  std::int64_t total_ms = std::int64_t{timeout.constant_ms} +
+                          std::int64_t{timeout.per_byte_ms} *
                               static_cast<std::int64_t>(bytes.size());
   if (total_ms < 0) total_ms = 0;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(total_ms);
 
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+    const ssize_t n = ::write(d.fd, bytes.data() + done, bytes.size() - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) throw EComPort(CError_WriteFailed, errno);
+    if (n < 0 && errno != EAGAIN) throw SerialError(SerialStep::kWrite, errno);
 
     // The output queue is full: wait until it drains or time runs out.
     const int wait_ms = unlimited ? -1 : MsUntil(deadline);
     if (wait_ms == 0) break;
-    pollfd p{fd_, POLLOUT, 0};
+    pollfd p{d.fd, POLLOUT, 0};
     const int r = ::poll(&p, 1, wait_ms);
-    if (r < 0 && errno != EINTR) throw EComPort(CError_WriteFailed, errno);
+    if (r < 0 && errno != EINTR) throw SerialError(SerialStep::kWrite, errno);
     if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLOUT)) {
-      throw EComPort(CError_WriteFailed, EIO);
+      throw SerialError(SerialStep::kWrite, EIO);
     }
   }
   return static_cast<std::int32_t>(done);
 }
 
-std::string ComDevice::Read(std::int32_t count) {
+std::string SerialDevice::Read(std::int32_t count) {
   if (count <= 0) return {};
-  std::shared_lock lock(fd_mu_);
-  if (fd_ < 0) throw EComPort(CError_ReadFailed, EBADF);
-  if (const int err = hangup_errno_.load()) throw EComPort(CError_ReadFailed, err);
+  Impl& d = *impl_;
+  std::shared_lock lock(d.fd_mu);
+  if (d.fd < 0) throw SerialError(SerialStep::kRead, EBADF);
+  if (const int err = d.hangup_errno.load()) throw SerialError(SerialStep::kRead, err);
 
   std::string out(static_cast<std::size_t>(count), '\0');
   ssize_t n;
   do {
-    n = ::read(fd_, out.data(), out.size());
+    n = ::read(d.fd, out.data(), out.size());
   } while (n < 0 && errno == EINTR);
   if (n > 0) {
     out.resize(static_cast<std::size_t>(n));
@@ -427,32 +493,30 @@ std::string ComDevice::Read(std::int32_t count) {
   if (n < 0) {
     if (errno == EAGAIN) return {};
     const int err = errno;
-    if (err == EIO) NoteHangUp(err);
-    throw EComPort(CError_ReadFailed, err);
+    if (err == EIO) d.NoteHangUp(err);
+    throw SerialError(SerialStep::kRead, err);
   }
   // Nothing waiting (VMIN = 0 reads return 0), unless the line hung up: a
   // hung-up tty also reads 0 but reports POLLHUP. One look, no waiting.
-  pollfd p{fd_, POLLIN, 0};
+  pollfd p{d.fd, POLLIN, 0};
   if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR))) {
-    NoteHangUp(EIO);
-    throw EComPort(CError_ReadFailed, hangup_errno_.load());
+    d.NoteHangUp(EIO);
+    throw SerialError(SerialStep::kRead, d.hangup_errno.load());
   }
   return {};
 }
 
 // The event thread. Runs from Open until Close signals the eventfd.
-// The handler is called here, on this thread, whatever the SyncMethod: the
-// driver uses smNone, and this adapter has no window or thread queue to
-// hand the call to for smThreadSync/smWindowSync.
-void ComDevice::RunEventThread(int tty_fd, int epoll_fd, bool notify_rx, Notify notify,
-                               HangUpNotify hangup) {
+// The handler is called here, on this thread.
+void SerialDevice::Impl::RunEventThread(int tty_fd, int epoll_fd, bool notify_rx, Notify notify,
+                                        HangUpNotify hangup) {
   for (;;) {
     epoll_event ev[2];
     const int n = ::epoll_wait(epoll_fd, ev, 2, -1);
     if (n < 0) {
       if (errno == EINTR) continue;
-      thread_fault_errno_.store(errno);
-      thread_fault_code_.store(CError_WaitFailed);
+      thread_fault_step.store(SerialStep::kWait);
+      thread_fault_errno.store(errno);
       return;
     }
     std::uint32_t tty_events = 0;
@@ -479,8 +543,8 @@ void ComDevice::RunEventThread(int tty_fd, int epoll_fd, bool notify_rx, Notify 
     int count = 0;
     if (::ioctl(tty_fd, FIONREAD, &count) != 0) {
       // Counting failed: no further notifications until the port reopens.
-      thread_fault_errno_.store(errno);
-      thread_fault_code_.store(CError_ClearComFailed);
+      thread_fault_step.store(SerialStep::kCount);
+      thread_fault_errno.store(errno);
       return;
     }
     if (count > 0 && notify) {
@@ -494,4 +558,4 @@ void ComDevice::RunEventThread(int tty_fd, int epoll_fd, bool notify_rx, Notify 
   }
 }
 
-}  // namespace tarvo::link::detail
+}  // namespace tarvo::platform
