@@ -60,11 +60,15 @@ class Bstr {
   BSTR b_;
 };
 
+// The type library's locale (lcid(0x0409) in the IDL): RegisterTypeLib files
+// the library under it.
+constexpr LCID kTypeLibLcid = 0x0409;
+
 // The type information of `guid` in the registered type library (null when
 // the library is not registered or lacks it).
 inline ITypeInfo* RegisteredTypeInfo(REFGUID guid) {
   ITypeLib* lib = nullptr;
-  if (FAILED(LoadRegTypeLib(LIBID_TarvoMDrv, 1, 0, 0, &lib))) return nullptr;
+  if (FAILED(LoadRegTypeLib(LIBID_TarvoMDrv, 1, 0, kTypeLibLcid, &lib))) return nullptr;
   ITypeInfo* info = nullptr;
   if (FAILED(lib->GetTypeInfoOfGuid(guid, &info))) info = nullptr;
   lib->Release();

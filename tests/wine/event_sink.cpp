@@ -58,14 +58,14 @@ HRESULT STDMETHODCALLTYPE EventSink::Invoke(DISPID id, REFIID, LCID, WORD flags,
   }
   Event e;
   e.dispid = id;
+  e.name = EventName(id);
   BSTR name = nullptr;
   UINT got = 0;
-  if (events_info_ && SUCCEEDED(events_info_->GetNames(id, &name, 1, &got)) && got == 1) {
+  if (e.name.empty() && events_info_ && SUCCEEDED(events_info_->GetNames(id, &name, 1, &got)) && got == 1) {
     e.name = Narrow(name);
     SysFreeString(name);
-  } else {
-    e.name = "#" + std::to_string(id);
   }
+  if (e.name.empty()) e.name = "#" + std::to_string(id);
   // DISPPARAMS holds the arguments last first.
   for (UINT i = params->cArgs; i-- > 0;) {
     VARIANT copy;
@@ -90,6 +90,23 @@ HRESULT STDMETHODCALLTYPE EventSink::Invoke(DISPID id, REFIID, LCID, WORD flags,
     for (VARIANT& v : view.args) VariantClear(&v);
   }
   return S_OK;
+}
+
+const std::vector<std::pair<DISPID, const char*>>& KnownEvents() {
+  static const std::vector<std::pair<DISPID, const char*>> events = {
+      {0xCB, "OnCreate"},        {0xCD, "OnDestroy"},      {0xD1, "OnPluInquire"},
+      {0xD4, "OnOpenReceipt"},   {0xD5, "OnSell"},         {0xD7, "OnTender"},
+      {0xD8, "OnCloseReceipt"},  {0xDB, "OnConnect"},      {0xDC, "OnPluInquireEx"},
+      {0xDE, "OnPluInquire841"}, {0xE1, "OnTender841"},    {0xE4, "OnSellRequest"},
+      {0xE5, "OnDailyReport"},
+  };
+  return events;
+}
+
+std::string EventName(DISPID id) {
+  for (const auto& [known, name] : KnownEvents())
+    if (known == id) return name;
+  return {};
 }
 
 int EventSink::Count(const std::string& name) const {

@@ -9,20 +9,21 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarvo::wine {
 
 struct Event {
   DISPID dispid = 0;
-  std::string name;            // from the registered type library, or "#<dispid>"
+  std::string name;            // EventName(), else from the type library, else "#<dispid>"
   std::vector<VARIANT> args;   // first parameter first (copies, owned)
 };
 
 class EventSink final : public IDispatch {
  public:
   // `events_info`: the type information of ITarvoEvents (may be null), used to
-  // name the events.
+  // name events that are not among KnownEvents().
   explicit EventSink(ITypeInfo* events_info);
   ~EventSink();
 
@@ -54,6 +55,11 @@ class EventSink final : public IDispatch {
   std::vector<Event> events_;
   int bad_calls_ = 0;
 };
+
+// The events these tests look at, by dispatch identifier (ITarvoEvents).
+const std::vector<std::pair<DISPID, const char*>>& KnownEvents();
+// The name of a known event; "" for others.
+std::string EventName(DISPID id);
 
 // Connects `sink` to the control's ITarvoEvents connection point; 0 on failure
 // (the HRESULT goes to *hr).

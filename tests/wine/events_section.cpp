@@ -39,6 +39,18 @@ void RunEvents(Report& report) {
   report.Check(hr == S_OK && IsEqualIID(iid, DIID_ITarvoEvents), "events: ITarvoEvents connection point", Hex(hr));
 
   report.Check(static_cast<bool>(events_info), "events: ITarvoEvents in the registered type library");
+  if (events_info) {
+    std::string differing;
+    for (const auto& [id, name] : KnownEvents()) {
+      BSTR text = nullptr;
+      UINT got = 0;
+      if (FAILED(events_info->GetNames(id, &text, 1, &got)) || got != 1 || Narrow(text) != name)
+        differing += std::string(" ") + name;
+      SysFreeString(text);
+    }
+    report.Check(differing.empty(), "events: the registered type library names the events by their dispids",
+                 differing);
+  }
 
   DWORD cookie = Advise(tarvo.get(), &sink, &hr);
   report.Check(cookie != 0, "events: Advise", Hex(hr));
