@@ -86,8 +86,10 @@ void RunSerial(Report& report, int port, bool mode650) {
   VARIANT_BOOL day_open = VARIANT_FALSE;
   value = -1;
   hr = tarvo->GetStatus(port_num, &day_open, &value);
-  report.Check(hr == S_OK && value == 0 && day_open == VARIANT_TRUE, tag + "GetStatus: Value 0, day open",
-               Hex(hr) + " Value " + std::to_string(value));
+  // The Mode650 day starts with a daily report, which may close the day
+  // before this call: only the 841 day is sure to be open.
+  report.Check(hr == S_OK && value == 0 && (mode650 || day_open == VARIANT_TRUE),
+               tag + "GetStatus: Value 0" + (mode650 ? "" : ", day open"), Hex(hr) + " Value " + std::to_string(value));
 
   // The simulator's script: a receipt with a PLU inquiry the host answers, a
   // sale, a department request (answered by the host in the 841 mode, by the
