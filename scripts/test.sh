@@ -14,8 +14,14 @@ export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
 export TARVO_REGISTRY="$(mktemp -d)/registry.reg"
 export TARVO_SYSTEM_REGISTRY="$(dirname "$TARVO_REGISTRY")/system-registry.reg"
 ctest --test-dir "$dir" --output-on-failure -j 2 --timeout 600
-# The Python package and the installed tree and Debian package (plain build).
+# The Python package, the installed tree and Debian package, and the Windows
+# control under Wine (plain build).
 if [[ " $* " != *" --sanitize "* ]]; then
   bash "$root/scripts/python-test.sh" "$dir"
   bash "$root/scripts/package-test.sh" "$dir"
+  # The Windows control, cross-built and tested under Wine
+  # (TARVO_WINE_TESTS=0 leaves it out).
+  if [[ "${TARVO_WINE_TESTS:-1}" != 0 ]]; then
+    bash "$root/scripts/wine-test.sh"
+  fi
 fi
