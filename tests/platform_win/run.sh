@@ -18,7 +18,7 @@ for f in "$root"/platform/*.cpp; do
 done
 "$cxx" -std=c++20 -O1 -g -Wall -Wextra -DUNICODE -D_UNICODE -DNOMINMAX -D_WIN32_WINNT=0x0601 \
   -I"$root" "${sources[@]}" "$root/tests/platform_win/platform_win_test.cpp" \
-  -static -luser32 -o "$out/platform_win_test.exe"
+  -static -luser32 -lgdi32 -lole32 -loleaut32 -luuid -o "$out/platform_win_test.exe"
 
 # Debian keeps wine64 and wineserver out of the PATH, under /usr/lib/wine.
 wine64="$(command -v wine64 || echo /usr/lib/wine/wine64)"
