@@ -148,20 +148,30 @@ void SetLine(HANDLE h, const SerialLine& line) {
 }
 
 // One overlapped operation's OVERLAPPED with an event of its own.
+// How long the event thread waits for a cancelled WaitCommEvent to end.
+constexpr DWORD kCancelBoundMs = 2000;
+
+// An OVERLAPPED with its own event, on the heap so that one whose call could
+// not be ended can be abandoned (left allocated) instead of freed while the
+// system may still complete it.
 class Overlapped {
  public:
-  Overlapped() { ov_.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+  Overlapped() : ov_(new OVERLAPPED{}) { ov_->hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr); }
   ~Overlapped() {
-    if (ov_.hEvent != nullptr) ::CloseHandle(ov_.hEvent);
+    if (ov_ == nullptr) return;
+    if (ov_->hEvent != nullptr) ::CloseHandle(ov_->hEvent);
+    delete ov_;
   }
   Overlapped(const Overlapped&) = delete;
   Overlapped& operator=(const Overlapped&) = delete;
-  bool ok() const { return ov_.hEvent != nullptr; }
-  OVERLAPPED* get() { return &ov_; }
-  HANDLE event() const { return ov_.hEvent; }
+  bool ok() const { return ov_->hEvent != nullptr; }
+  OVERLAPPED* get() { return ov_; }
+  HANDLE event() const { return ov_->hEvent; }
+  // Leaves the OVERLAPPED and its event allocated for good.
+  void Abandon() { ov_ = nullptr; }
 
  private:
-  OVERLAPPED ov_{};
+  OVERLAPPED* ov_;
 };
 
 // Runs one overlapped call to its end: `started` is the call's result. True
@@ -510,10 +520,14 @@ void SerialDevice::Impl::RunEventThread(HANDLE device, HANDLE stop, bool notify_
         const DWORD which = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
         if (which != WAIT_OBJECT_0 + 1) {
           // Stopping (or the wait itself failed): end the pending wait and
-          // let it finish before its OVERLAPPED goes away.
+          // let it finish before its OVERLAPPED goes away. A new event mask
+          // completes a pending WaitCommEvent; CancelIo is the fallback.
+          // Should neither end it within kCancelBoundMs, the OVERLAPPED
+          // (and its event) is left to the system rather than freed under a
+          // wait that may still write to it: the port must close.
+          ::SetCommMask(device, 0);
           ::CancelIo(device);
-          DWORD ignored = 0;
-          ::GetOverlappedResult(device, ov.get(), &ignored, TRUE);
+          if (::WaitForSingleObject(ov.event(), kCancelBoundMs) != WAIT_OBJECT_0) ov.Abandon();
           if (which != WAIT_OBJECT_0) {
             thread_fault_step.store(SerialStep::kWait);
             thread_fault_error.store(::GetLastError());

@@ -146,7 +146,9 @@ void RunSerial(Report& report, int port, bool mode650) {
   tarvo->PortClose(port_num);
   value = -1;
   hr = tarvo->SendClear(port_num, &value);
-  report.Check(hr == S_OK && value == 3, tag + "after PortClose commands answer port not open (3)",
+  // The entry stays after PortClose with its device closed: a command fails
+  // on the write (the same failure the Linux build gives), and does not hang.
+  report.Check(FAILED(hr), tag + "PortClose returns; a command on the closed port fails",
                Hex(hr) + " Value " + std::to_string(value));
   report.Check(sink.bad_calls() == 0, tag + "every event came as a method call");
   tarvo.Reset();
