@@ -297,6 +297,14 @@ run_suite() {
 
 run_suite 64
 
+# The Win32 twins of the platform layer on their own (message loop, code
+# page, log file, module path, serial device on a pseudo-terminal).
+platform_twins() {
+  PTYSHIM_SRC="$root/tests/wine/ptyshim.c" bash "$root/tests/platform_win/run.sh" \
+    "$out/platform" >"$out/platform.txt" 2>&1
+}
+check "[64-bit] Win32 platform twins (tests/platform_win)" platform_twins
+
 # --- the 32-bit control -------------------------------------------------------------
 # Whether this kernel runs 32-bit programs at all: a tiny one, built and run.
 can_run_32bit() {

@@ -313,6 +313,12 @@ void SerialDeviceTalksToAPeerAndSeesItHangUp() {
   SerialDevice device;
   SerialLine line;
   line.rate = 9600;
+  // A port closed while its line is up and its event thread waits for an
+  // arrival closes (the wait is ended, not waited out), and opens again.
+  device.Open(SerialDevicePath(port), line, true, true, [](std::int32_t) {}, [] {});
+  CHECK(device.IsOpen());
+  device.Close();
+  CHECK(!device.IsOpen());
   device.Open(
       SerialDevicePath(port), line, true, true,
       [&](std::int32_t count) {

@@ -37,7 +37,7 @@ export WINEPREFIX="$prefix" DISPLAY= WINEDEBUG=-all
 # The serial test's peer: a pseudo-terminal mapped as COM5 before the Wine
 # server starts, with the shim that answers the modem-status calls a
 # pseudo-terminal lacks (see /work/shared/wine/README.md).
-shim_src="${PTYSHIM_SRC:-/work/shared/wine/ptyshim.c}"
+shim_src="${PTYSHIM_SRC:-$root/tests/wine/ptyshim.c}"
 preload=""
 if [ -f "$shim_src" ]; then
   cc -shared -fPIC -O2 "$shim_src" -o "$out/ptyshim.so" -ldl
